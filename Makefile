@@ -1,0 +1,42 @@
+# The two everyday commands are `make test` and `make run`.
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+JOBS       ?= 2
+CMAKE_ARGS ?=
+
+.PHONY: all deps configure build test run bench test-asan format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# Until the main window lands: the simulator on a pseudo-terminal, read back by a small reader.
+run: build
+	@scripts/run-demo $(BUILD)/bin
+
+bench: deps
+	@cmake -S . -B $(BUILD) -DTOLVANE_BENCH=ON $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+	@for b in $(BUILD)/bin/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+test-asan: deps
+	@cmake -S . -B $(BUILD_ASAN) -DTOLVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD_ASAN) -j$(JOBS)
+	@cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j$(JOBS)
+
+format:
+	@find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf $(BUILD) $(BUILD_ASAN)
