@@ -282,6 +282,25 @@ struct PosixSerial::Port {
         fail(err);
     }
 
+    // fail for a caller that does not hold io; -1 for it to hand on.
+    int lockAndFail(int err) {
+        std::lock_guard<std::mutex> lock(io);
+        fail(err);
+        return -1;
+    }
+
+    // 1 when the driver's counter moved since the last look, which becomes the new base; 0
+    // when it did not or the driver keeps no counters.
+    int counterMoved(int serial_icounter_struct::*counter, int& base) {
+        serial_icounter_struct now{};
+        if (::ioctl(fd, TIOCGICOUNT, &now) != 0) {
+            return 0;
+        }
+        bool moved = now.*counter != base;
+        base = now.*counter;
+        return moved ? 1 : 0;
+    }
+
     // Takes one bite of what the driver holds into the buffer: 1 when something came (it may
     // decode to nothing yet), 0 when nothing waits, -1 when the read failed.
     int fill() {
@@ -405,6 +424,26 @@ PosixSerial::Use PosixSerial::use(int handle) {
         }
     }
     return Use(std::move(port));
+}
+
+template <typename Fn, typename R>
+R PosixSerial::holdingPort(int handle, Fn fn, R missing) {
+    Use port = use(handle);
+    if (!port) {
+        return missing;
+    }
+    return fn(*port);
+}
+
+template <typename Fn, typename R>
+R PosixSerial::withPort(int handle, Fn fn, R missing) {
+    return holdingPort(
+        handle,
+        [&fn](Port& port) -> R {
+            std::lock_guard<std::mutex> lock(port.io);
+            return fn(port);
+        },
+        missing);
 }
 
 int PosixSerial::SerOpenPort(SerialConfig& cfg) {
@@ -653,19 +692,19 @@ int PosixSerial::SerClosePort(int handle) {
 }
 
 int PosixSerial::SerGetByte(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return READ_FAILED;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    if (port->rx.size() == 0 && port->fill() < 0) {
-        return READ_FAILED;
-    }
-    std::uint8_t b = 0;
-    if (port->rx.take(&b, 1) == 0) {
-        return NO_DATA;
-    }
-    return b;
+    return withPort(
+        handle,
+        [](Port& port) {
+            if (port.rx.size() == 0 && port.fill() < 0) {
+                return READ_FAILED;
+            }
+            std::uint8_t b = 0;
+            if (port.rx.take(&b, 1) == 0) {
+                return NO_DATA;
+            }
+            return static_cast<int>(b);
+        },
+        READ_FAILED);
 }
 
 int PosixSerial::SerGetData(int handle, std::uint8_t* buf, int count) {
@@ -702,8 +741,7 @@ int PosixSerial::SerPutData(int handle, const std::uint8_t* buf, int count) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int done = 0;
     auto failed = [&](int err) {
-        std::lock_guard<std::mutex> lock(port->io);
-        port->fail(err);
+        port->lockAndFail(err);
         return done > 0 ? done : -1;
     };
     while (done < count) {
@@ -743,79 +781,51 @@ int PosixSerial::SerPutData(int handle, const std::uint8_t* buf, int count) {
 }
 
 int PosixSerial::SerRxReadyCount(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    int waiting = 0;
-    if (::ioctl(port->fd, FIONREAD, &waiting) != 0) {
-        int err = errno;
-        if (port->rx.size() > 0) {
-            return static_cast<int>(port->rx.size());
+    return withPort(handle, [](Port& port) {
+        int waiting = 0;
+        if (::ioctl(port.fd, FIONREAD, &waiting) != 0) {
+            int err = errno;
+            if (port.rx.size() > 0) {
+                return static_cast<int>(port.rx.size());
+            }
+            port.fail(err);
+            return -1;
         }
-        port->fail(err);
-        return -1;
-    }
-    if (port->lost && port->rx.size() == 0) {
-        return -1;
-    }
-    // The driver's count includes mark bytes that decode away; close enough for "how much".
-    return static_cast<int>(port->rx.size()) + waiting;
+        if (port.lost && port.rx.size() == 0) {
+            return -1;
+        }
+        // The driver's count includes mark bytes that decode away; close enough for "how much".
+        return static_cast<int>(port.rx.size()) + waiting;
+    });
 }
 
 int PosixSerial::SerTxBufCount(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    int queued = 0;
-    if (::ioctl(port->fd, TIOCOUTQ, &queued) != 0) {
-        std::lock_guard<std::mutex> lock(port->io);
-        port->fail(errno);
-        return -1;
-    }
-    return queued;
+    return holdingPort(handle, [](Port& port) {
+        int queued = 0;
+        return ::ioctl(port.fd, TIOCOUTQ, &queued) != 0 ? port.lockAndFail(errno) : queued;
+    });
 }
 
 int PosixSerial::SerRxFlush(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    port->rx.clear();
-    if (::tcflush(port->fd, TCIFLUSH) != 0) {
-        port->fail(errno);
-        return -1;
-    }
-    return 0;
+    return withPort(handle, [](Port& port) {
+        port.rx.clear();
+        if (::tcflush(port.fd, TCIFLUSH) != 0) {
+            port.fail(errno);
+            return -1;
+        }
+        return 0;
+    });
 }
 
 int PosixSerial::SerTxFlush(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    if (::tcflush(port->fd, TCOFLUSH) != 0) {
-        std::lock_guard<std::mutex> lock(port->io);
-        port->fail(errno);
-        return -1;
-    }
-    return 0;
+    return holdingPort(handle, [](Port& port) {
+        return ::tcflush(port.fd, TCOFLUSH) != 0 ? port.lockAndFail(errno) : 0;
+    });
 }
 
 int PosixSerial::SerTxDrain(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    if (::tcdrain(port->fd) != 0) {
-        std::lock_guard<std::mutex> lock(port->io);
-        port->fail(errno);
-        return -1;
-    }
-    return 0;
+    return holdingPort(
+        handle, [](Port& port) { return ::tcdrain(port.fd) != 0 ? port.lockAndFail(errno) : 0; });
 }
 
 namespace {
@@ -851,176 +861,99 @@ int getModemLine(int fd, int line, std::string& lastError) {
 }  // namespace
 
 int PosixSerial::SerSetDTR(int handle, bool level) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return setModemLine(port->fd, TIOCM_DTR, level, port->lastError);
+    return withPort(handle, [level](Port& port) {
+        return setModemLine(port.fd, TIOCM_DTR, level, port.lastError);
+    });
 }
 
 int PosixSerial::SerSetRTS(int handle, bool level) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return setModemLine(port->fd, TIOCM_RTS, level, port->lastError);
+    return withPort(handle, [level](Port& port) {
+        return setModemLine(port.fd, TIOCM_RTS, level, port.lastError);
+    });
 }
 
 int PosixSerial::SerSigCTS(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return getModemLine(port->fd, TIOCM_CTS, port->lastError);
+    return withPort(handle,
+                    [](Port& port) { return getModemLine(port.fd, TIOCM_CTS, port.lastError); });
 }
 
 int PosixSerial::SerSigDSR(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return getModemLine(port->fd, TIOCM_DSR, port->lastError);
+    return withPort(handle,
+                    [](Port& port) { return getModemLine(port.fd, TIOCM_DSR, port.lastError); });
 }
 
 int PosixSerial::SerSigCD(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return getModemLine(port->fd, TIOCM_CD, port->lastError);
+    return withPort(handle,
+                    [](Port& port) { return getModemLine(port.fd, TIOCM_CD, port.lastError); });
 }
 
 int PosixSerial::SerSigRing(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return getModemLine(port->fd, TIOCM_RI, port->lastError);
+    return withPort(handle,
+                    [](Port& port) { return getModemLine(port.fd, TIOCM_RI, port.lastError); });
 }
 
 int PosixSerial::SerSigBreak(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return port->rx.takeSeen(ReceiveBuffer::BREAK);
+    return withPort(handle, [](Port& port) { return port.rx.takeSeen(ReceiveBuffer::BREAK); });
 }
 
 int PosixSerial::SerSigFrameErr(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return port->rx.takeSeen(ReceiveBuffer::FRAME);
+    return withPort(handle, [](Port& port) { return port.rx.takeSeen(ReceiveBuffer::FRAME); });
 }
 
 int PosixSerial::SerSigParityErr(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return port->rx.takeSeen(ReceiveBuffer::PARITY);
+    return withPort(handle, [](Port& port) { return port.rx.takeSeen(ReceiveBuffer::PARITY); });
 }
 
 int PosixSerial::SerSigOverrun(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    serial_icounter_struct now{};
-    if (::ioctl(port->fd, TIOCGICOUNT, &now) != 0) {
-        return 0;  // the driver keeps no counters
-    }
-    bool moved = now.overrun != port->overrunBase;
-    port->overrunBase = now.overrun;
-    return moved ? 1 : 0;
+    return withPort(handle, [](Port& port) {
+        return port.counterMoved(&serial_icounter_struct::overrun, port.overrunBase);
+    });
 }
 
 int PosixSerial::SerRxOverflow(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    serial_icounter_struct now{};
-    if (::ioctl(port->fd, TIOCGICOUNT, &now) != 0) {
-        return 0;
-    }
-    bool moved = now.buf_overrun != port->bufOverrunBase;
-    port->bufOverrunBase = now.buf_overrun;
-    return moved ? 1 : 0;
+    return withPort(handle, [](Port& port) {
+        return port.counterMoved(&serial_icounter_struct::buf_overrun, port.bufOverrunBase);
+    });
 }
 
 int PosixSerial::SerSendBreak(int handle, int durationMs) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    if (durationMs > 0 && ::ioctl(port->fd, TIOCSBRK) == 0) {
-        // Hold the break for the time asked, but let a close cut it short.
-        pollfd p{port->closeFd, POLLIN, 0};
-        ::poll(&p, 1, durationMs);
-        if (::ioctl(port->fd, TIOCCBRK) != 0) {
-            std::lock_guard<std::mutex> lock(port->io);
-            port->fail(errno);
-            return -1;
+    return holdingPort(handle, [durationMs](Port& port) {
+        if (durationMs > 0 && ::ioctl(port.fd, TIOCSBRK) == 0) {
+            // Hold the break for the time asked, but let a close cut it short.
+            pollfd p{port.closeFd, POLLIN, 0};
+            ::poll(&p, 1, durationMs);
+            return ::ioctl(port.fd, TIOCCBRK) != 0 ? port.lockAndFail(errno) : 0;
         }
-        return 0;
-    }
-    if (::tcsendbreak(port->fd, 0) != 0) {
-        std::lock_guard<std::mutex> lock(port->io);
-        port->fail(errno);
-        return -1;
-    }
-    return 0;
+        return ::tcsendbreak(port.fd, 0) != 0 ? port.lockAndFail(errno) : 0;
+    });
 }
 
 int PosixSerial::SerSetTimeoutRx(int handle, int ms) {
-    Use port = use(handle);
-    if (!port || ms < 0) {
+    if (ms < 0) {
         return -1;
     }
-    std::lock_guard<std::mutex> lock(port->io);
-    port->timeoutRx = ms;
-    return 0;
+    return withPort(handle, [ms](Port& port) {
+        port.timeoutRx = ms;
+        return 0;
+    });
 }
 
 int PosixSerial::SerSetTimeoutTx(int handle, int ms) {
-    Use port = use(handle);
-    if (!port || ms < 0) {
+    if (ms < 0) {
         return -1;
     }
-    std::lock_guard<std::mutex> lock(port->io);
-    port->timeoutTx = ms;
-    return 0;
+    return withPort(handle, [ms](Port& port) {
+        port.timeoutTx = ms;
+        return 0;
+    });
 }
 
 int PosixSerial::SerGetTimeoutRx(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return port->timeoutRx;
+    return withPort(handle, [](Port& port) { return port.timeoutRx; });
 }
 
 int PosixSerial::SerGetTimeoutTx(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return port->timeoutTx;
+    return withPort(handle, [](Port& port) { return port.timeoutTx; });
 }
 
 bool PosixSerial::driverInfo(const std::string& ttyName, DriverInfo& info) const {
@@ -1266,9 +1199,7 @@ int PosixSerial::SerWaitRx(int handle, int ms) {
             if (errno == EINTR) {
                 continue;
             }
-            std::lock_guard<std::mutex> lock(port->io);
-            port->fail(errno);
-            return -1;
+            return port->lockAndFail(errno);
         }
         if (r == 0) {
             return WAIT_TIMEOUT;
@@ -1298,12 +1229,10 @@ int PosixSerial::SerWaitRx(int handle, int ms) {
 }
 
 int PosixSerial::SerWakeRx(int handle) {
-    Use port = use(handle);
-    if (!port) {
-        return -1;
-    }
-    signalEvent(port->wakeFd);
-    return 0;
+    return holdingPort(handle, [](Port& port) {
+        signalEvent(port.wakeFd);
+        return 0;
+    });
 }
 
 std::string PosixSerial::SerLastError(int handle) {
@@ -1311,12 +1240,8 @@ std::string PosixSerial::SerLastError(int handle) {
         std::lock_guard<std::mutex> lock(tableMutex_);
         return openError_;
     }
-    Use port = use(handle);
-    if (!port) {
-        return "";
-    }
-    std::lock_guard<std::mutex> lock(port->io);
-    return port->lastError;
+    return withPort(
+        handle, [](Port& port) { return port.lastError; }, std::string());
 }
 
 }  // namespace serialkit

@@ -101,6 +101,14 @@ class PosixSerial : public NativeSerial {
     };
 
     Use use(int handle);
+    // Runs fn(Port&) on the port `handle`, held open against SerClosePort for the call, and
+    // answers what fn answers, or `missing` when there is no such port. withPort holds the
+    // port's io mutex as well; holdingPort leaves it free, for calls that wait on the device
+    // while reads go on.
+    template <typename Fn, typename R = int>
+    R withPort(int handle, Fn fn, R missing = -1);
+    template <typename Fn, typename R = int>
+    R holdingPort(int handle, Fn fn, R missing = -1);
     // Manufacturer and description of a sysfs tty entry; false when it is no serial port.
     bool driverInfo(const std::string& ttyName, DriverInfo& info) const;
     void stopWatcher();

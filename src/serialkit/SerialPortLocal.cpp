@@ -238,6 +238,24 @@ std::string userFolderLibrary(const std::string& name) {
     return SystemProperties::get("user.home", "") + "\\" + name + ".dll";
 }
 
+void printLoadFailure(const std::exception& e, const std::string& name) {
+    print(std::string(e.what()) + ": Check that native library " + name +
+          " is in proper directory");
+}
+
+// The platform name: "SK_OSNAME" when set, else the system's own.
+std::string osNameSetting() {
+    auto skOsName = property("SK_OSNAME");
+    return skOsName ? *skOsName : systemOsName();
+}
+
+// Runs one driver call under the process-wide lock of opens, closes and configures.
+template <typename Call>
+int underHandleLock(Call call) {
+    std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
+    return call();
+}
+
 void featureSetupLocked(ClassState& s) {
     Features f;
     s.maxBitRate = 115200;
@@ -468,8 +486,7 @@ void loadLocked(ClassState& s) {
         return;
     } catch (const std::exception& e) {
         if (s.osName != "Windows 7") {
-            print(std::string(e.what()) + ": Check that native library " + name +
-                  " is in proper directory");
+            printLoadFailure(e, name);
             return;
         }
         print(std::string(e.what()) + ": Native library load failed " + name +
@@ -480,8 +497,7 @@ void loadLocked(ClassState& s) {
         s.skLibLoaded = true;
         print("SerialPort class loaded users: " + name);
     } catch (const std::exception& e) {
-        print(std::string(e.what()) + ": Check that native library " + name +
-              " is in proper directory");
+        printLoadFailure(e, name);
     }
 }
 
@@ -790,11 +806,7 @@ int SerialPortLocal::getPowerMode(int port) {
         return -1;
     }
     auto native = classNative();
-    int result;
-    {
-        std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
-        result = native->SerGetPowerMode(port);
-    }
+    const int result = underHandleLock([&] { return native->SerGetPowerMode(port); });
     if (result >= 5000) {
         throw IOException("getPowerMode failed: " + std::to_string(result));
     }
@@ -806,11 +818,7 @@ void SerialPortLocal::setPowerMode(int port, int mode) {
         return;
     }
     auto native = classNative();
-    int result;
-    {
-        std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
-        result = native->SerSetPowerMode(port, mode);
-    }
+    const int result = underHandleLock([&] { return native->SerSetPowerMode(port, mode); });
     if (result != 0) {
         throw IOException("setPowerMode failed: " + std::to_string(result));
     }
@@ -922,8 +930,7 @@ void SerialPortLocal::reinitialize() {
 SerialPortLocal::SerialPortLocal(const SerialConfig& config) : config_(config) {
     {
         auto l = locked();
-        auto skOsName = property("SK_OSNAME");
-        l.s.osName = skOsName ? *skOsName : systemOsName();
+        l.s.osName = osNameSetting();
         native_ = l.s.native;
     }
     open();
@@ -939,14 +946,12 @@ SerialPortLocal::SerialPortLocal() {
             l.s.skLibLoaded = true;
             print("SerialPortLocal: SerialPort class loaded: " + name);
         } catch (const std::exception& e) {
-            print(std::string(e.what()) + ": Check that native library " + name +
-                  " is in proper directory");
+            printLoadFailure(e, name);
         }
     }
     // The name is read again as the other constructor does, with the override honoured:
     // the system's own name here would pair one platform's name with another's flags.
-    auto skOsName = property("SK_OSNAME");
-    l.s.osName = skOsName ? *skOsName : systemOsName();
+    l.s.osName = osNameSetting();
     config_ = SerialConfig(l.s.defaultPortName);
     native_ = l.s.native;
 }
@@ -971,6 +976,29 @@ void SerialPortLocal::requireSupport(bool supported, const char* op) const {
 void SerialPortLocal::requireOpen(const char* op) const {
     if (handle_.load() < 0) {
         throw IOException(std::string(op) + ": Port not open");
+    }
+}
+
+void SerialPortLocal::requireSupportAndOpen(bool supported, const char* op) const {
+    requireSupport(supported, op);
+    requireOpen(op);
+}
+
+template <typename... Params, typename... Args>
+int SerialPortLocal::callNative(int (NativeSerial::*call)(int, Params...), const char* failure,
+                                Args... args) {
+    const int result = (native().*call)(handle_.load(), args...);
+    if (result < 0) {
+        throw IOException(failure);
+    }
+    return result;
+}
+
+void SerialPortLocal::sendAll(const std::uint8_t* data, int count, const char* shortfall) {
+    const int sent = native().SerPutData(handle_.load(), data, count);
+    if (sent != count) {
+        throw IOException(shortfall + std::to_string(sent) + " of " + std::to_string(count) +
+                          " bytes");
     }
 }
 
@@ -999,11 +1027,7 @@ void SerialPortLocal::open() {
         config_.setHardFlow(false);
     }
     srvTaskCheck(*this);
-    int result;
-    {
-        std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
-        result = native().SerOpenPort(config_);
-    }
+    const int result = underHandleLock([&] { return native().SerOpenPort(config_); });
     if (result != NativeSerial::OPEN_OK) {
         throw IOException(config_.getPortNameString() +
                           ": SerOpenPort failed: " + openErrorText(result));
@@ -1045,11 +1069,7 @@ void SerialPortLocal::close() {
         return;
     }
     open_.store(false);
-    int result;
-    {
-        std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
-        result = native().SerClosePort(handle_.load());
-    }
+    const int result = underHandleLock([&] { return native().SerClosePort(handle_.load()); });
     handle_.store(-1);
     if (result != 0) {
         throw IOException("ClosePort failed");
@@ -1082,11 +1102,7 @@ void SerialPortLocal::configure(SerialConfig& cfg) {
     if (cfg.getPort() != handle_.load() + 1) {
         cfg.setPortNum(handle_.load() + 1);
     }
-    int result;
-    {
-        std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
-        result = native().SerConfigure(cfg);
-    }
+    const int result = underHandleLock([&] { return native().SerConfigure(cfg); });
     if (result != 0) {
         throw IOException("Configure failed: " + std::to_string(result));
     }
@@ -1107,12 +1123,10 @@ void SerialPortLocal::reset() {
     const int savedTx = keepTx ? native().SerGetTimeoutTx(handle_.load()) : 0;
     close();
     srvTaskCheck(*this);
-    int result;
-    {
-        std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
-        result = native().SerOpenPort(config_);
-        result = checkBusyWith(native(), getOsName(), config_, result);
-    }
+    const int result = underHandleLock([&] {
+        const int opened = native().SerOpenPort(config_);
+        return checkBusyWith(native(), getOsName(), config_, opened);
+    });
     if (result != NativeSerial::OPEN_OK) {
         throw IOException("reset: SerOpenPort failed: " + std::to_string(result));
     }
@@ -1138,18 +1152,21 @@ void SerialPortLocal::resetPortDriver() {
         std::lock_guard<std::mutex> lock(nativeMutex_);
         native_ = classNative();
     }
-    int result;
-    {
-        std::lock_guard<NativeHandleMutex> lock(NativeHandleMutex::getInstance());
-        result = native().SerResetPortDriver(config_);
-    }
+    const int result = underHandleLock([&] { return native().SerResetPortDriver(config_); });
     if (result != 0) {
         throw IOException("Reset port driver failed: " + std::to_string(result));
     }
 }
 
-bool SerialPortLocal::pollForBytes(int count, int timeoutMs) {
+bool SerialPortLocal::pollForBytes(int count) {
+    if (!features().pollRxTimeout) {
+        return true;
+    }
     const int handle = handle_.load();
+    const int timeoutMs = native().SerGetTimeoutRx(handle);
+    if (timeoutMs <= 0) {
+        return true;
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const int ready = native().SerRxReadyCount(handle);
@@ -1165,13 +1182,10 @@ bool SerialPortLocal::pollForBytes(int count, int timeoutMs) {
 }
 
 int SerialPortLocal::getByte() {
-    const int handle = handle_.load();
-    if (features().pollRxTimeout) {
-        const int timeout = native().SerGetTimeoutRx(handle);
-        if (timeout > 0 && !pollForBytes(1, timeout)) {
-            return -1;
-        }
+    if (!pollForBytes(1)) {
+        return -1;
     }
+    const int handle = handle_.load();
     const int result = native().SerGetByte(handle);
     rdSinceRxBufCheck_ = true;
     if (result == NativeSerial::READ_FAILED) {
@@ -1195,13 +1209,10 @@ int SerialPortLocal::getData(std::span<std::uint8_t> buffer, int offset, int cou
     if (amount == 0) {
         return 0;
     }
-    const int handle = handle_.load();
-    if (features().pollRxTimeout) {
-        const int timeout = native().SerGetTimeoutRx(handle);
-        if (timeout > 0 && !pollForBytes(amount, timeout)) {
-            return 0;
-        }
+    if (!pollForBytes(amount)) {
+        return 0;
     }
+    const int handle = handle_.load();
     int result;
     if (offset == 0) {
         result = native().SerGetData(handle, buffer.data(), amount);
@@ -1220,10 +1231,8 @@ int SerialPortLocal::getData(std::span<std::uint8_t> buffer, int offset, int cou
 }
 
 bool SerialPortLocal::waitForData(int timeoutMs) {
+    requireOpen("waitForData");
     const int handle = handle_.load();
-    if (handle < 0) {
-        throw IOException("waitForData: Port not open");
-    }
     const int result = native().SerWaitRx(handle, timeoutMs);
     if (result < 0) {
         throw IOException("waitForData failed: " + native().SerLastError(handle));
@@ -1256,12 +1265,7 @@ void SerialPortLocal::putData(std::span<const std::uint8_t> buffer) {
     if (buffer.empty()) {
         return;
     }
-    const int length = static_cast<int>(buffer.size());
-    const int sent = native().SerPutData(handle_.load(), buffer.data(), length);
-    if (sent != length) {
-        throw IOException("PutData1: Sent only " + std::to_string(sent) + " of " +
-                          std::to_string(length) + " bytes");
-    }
+    sendAll(buffer.data(), static_cast<int>(buffer.size()), "PutData1: Sent only ");
 }
 
 void SerialPortLocal::putData(std::span<const std::uint8_t> buffer, int count) {
@@ -1272,11 +1276,7 @@ void SerialPortLocal::putData(std::span<const std::uint8_t> buffer, int count) {
     if (count == 0) {
         return;
     }
-    const int sent = native().SerPutData(handle_.load(), buffer.data(), count);
-    if (sent != count) {
-        throw IOException("PutData2: Sent only " + std::to_string(sent) + " of " +
-                          std::to_string(count) + " bytes");
-    }
+    sendAll(buffer.data(), count, "PutData2: Sent only ");
 }
 
 void SerialPortLocal::putData(std::span<const std::uint8_t> buffer, int offset, int count) {
@@ -1288,13 +1288,7 @@ void SerialPortLocal::putData(std::span<const std::uint8_t> buffer, int offset, 
     if (count == 0) {
         return;
     }
-    const auto slice =
-        buffer.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(count));
-    const int sent = native().SerPutData(handle_.load(), slice.data(), count);
-    if (sent != count) {
-        throw IOException("putData3: Sent only " + std::to_string(sent) + " of " +
-                          std::to_string(count) + " bytes");
-    }
+    sendAll(buffer.data() + offset, count, "putData3: Sent only ");
 }
 
 void SerialPortLocal::putString(const std::string& text) {
@@ -1302,31 +1296,20 @@ void SerialPortLocal::putString(const std::string& text) {
     if (text.empty()) {
         return;
     }
-    const int length = static_cast<int>(text.size());
-    const int sent = native().SerPutData(
-        handle_.load(), reinterpret_cast<const std::uint8_t*>(text.data()), length);
-    if (sent != length) {
-        throw IOException("PutString: sent only " + std::to_string(sent) + " of " +
-                          std::to_string(length) + " bytes");
-    }
+    sendAll(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()),
+            "PutString: sent only ");
 }
 
 void SerialPortLocal::rxFlush() {
-    if (native().SerRxFlush(handle_.load()) < 0) {
-        throw IOException("rxFlush failed");
-    }
+    callNative(&NativeSerial::SerRxFlush, "rxFlush failed");
 }
 
 void SerialPortLocal::txFlush() {
-    if (native().SerTxFlush(handle_.load()) < 0) {
-        throw IOException("txFlush failed");
-    }
+    callNative(&NativeSerial::SerTxFlush, "txFlush failed");
 }
 
 void SerialPortLocal::txDrain() {
-    if (native().SerTxDrain(handle_.load()) < 0) {
-        throw IOException("txDrain failed");
-    }
+    callNative(&NativeSerial::SerTxDrain, "txDrain failed");
 }
 
 int SerialPortLocal::rxReadyCount() {
@@ -1343,125 +1326,78 @@ int SerialPortLocal::rxReadyCount() {
 }
 
 int SerialPortLocal::txBufCount() {
-    requireSupport(features().supTxBufCount, "txBufCount");
-    requireOpen("txBufCount");
-    const int result = native().SerTxBufCount(handle_.load());
-    if (result < 0) {
-        throw IOException("txBufCount failed");
-    }
-    return result;
+    requireSupportAndOpen(features().supTxBufCount, "txBufCount");
+    return callNative(&NativeSerial::SerTxBufCount, "txBufCount failed");
 }
 
 bool SerialPortLocal::rxOverflow() {
-    requireSupport(features().supRxOverflow, "rxOverflow");
-    requireOpen("rxOverflow");
-    const int result = native().SerRxOverflow(handle_.load());
-    if (result < 0) {
-        throw IOException("rxOverflow failed");
-    }
-    return result == 1;
+    requireSupportAndOpen(features().supRxOverflow, "rxOverflow");
+    return callNative(&NativeSerial::SerRxOverflow, "rxOverflow failed") == 1;
 }
 
 void SerialPortLocal::sendBreak(int durationMs) {
-    requireSupport(features().supSendBreak, "sendBreak");
-    requireOpen("sendBreak");
-    if (native().SerSendBreak(handle_.load(), durationMs) < 0) {
-        throw IOException("sendBreak failed");
-    }
+    requireSupportAndOpen(features().supSendBreak, "sendBreak");
+    callNative(&NativeSerial::SerSendBreak, "sendBreak failed", durationMs);
 }
 
 void SerialPortLocal::setDTR(bool on) {
-    requireSupport(features().supSetDTR, "setDTR");
-    requireOpen("setDTR");
-    if (native().SerSetDTR(handle_.load(), on) < 0) {
-        throw IOException("setDTR failed");
-    }
+    requireSupportAndOpen(features().supSetDTR, "setDTR");
+    callNative(&NativeSerial::SerSetDTR, "setDTR failed", on);
 }
 
 void SerialPortLocal::setRTS(bool on) {
     requireSupport(features().supSetRTS, "setRts");
     requireOpen("setRTS");
-    if (native().SerSetRTS(handle_.load(), on) < 0) {
-        throw IOException("setRTS failed");
-    }
+    callNative(&NativeSerial::SerSetRTS, "setRTS failed", on);
 }
 
 bool SerialPortLocal::sigCTS() {
     requireOpen("sigCTS");
-    const int result = native().SerSigCTS(handle_.load());
-    if (result < 0) {
-        throw IOException("sigCTS failed");
-    }
-    return result == 1;
+    return callNative(&NativeSerial::SerSigCTS, "sigCTS failed") == 1;
 }
 
 bool SerialPortLocal::sigDSR() {
     requireOpen("sigDSR");
-    const int result = native().SerSigDSR(handle_.load());
-    if (result < 0) {
-        throw IOException("sigDSR failed");
-    }
-    return result == 1;
+    return callNative(&NativeSerial::SerSigDSR, "sigDSR failed") == 1;
 }
 
 bool SerialPortLocal::sigCD() {
-    requireSupport(features().supSigCD, "sigCD");
-    requireOpen("sigCD");
-    const int result = native().SerSigCD(handle_.load());
-    if (result < 0) {
-        throw IOException("sigCD failed");
-    }
-    return result == 1;
+    requireSupportAndOpen(features().supSigCD, "sigCD");
+    return callNative(&NativeSerial::SerSigCD, "sigCD failed") == 1;
 }
 
 bool SerialPortLocal::sigFrameErr() {
-    requireSupport(features().supSigFrameErr, "sigFrameErr");
-    requireOpen("sigFrameErr");
-    const int result = native().SerSigFrameErr(handle_.load());
-    if (result < 0) {
-        throw IOException("sigFrameErr failed");
-    }
-    return result == 1;
+    requireSupportAndOpen(features().supSigFrameErr, "sigFrameErr");
+    return callNative(&NativeSerial::SerSigFrameErr, "sigFrameErr failed") == 1;
 }
 
 bool SerialPortLocal::sigOverrun() {
-    requireSupport(features().supSigOverrun, "sigOverrun");
-    requireOpen("sigOverrun");
-    const int result = native().SerSigOverrun(handle_.load());
-    if (result < 0) {
-        throw IOException("sigOverrun failed");
-    }
-    return result == 1;
+    requireSupportAndOpen(features().supSigOverrun, "sigOverrun");
+    return callNative(&NativeSerial::SerSigOverrun, "sigOverrun failed") == 1;
 }
 
+// These three report a failing driver call as "not seen".
 bool SerialPortLocal::sigBreak() {
-    requireSupport(features().supSigBreak, "sigBreak");
-    requireOpen("sigBreak");
+    requireSupportAndOpen(features().supSigBreak, "sigBreak");
     return native().SerSigBreak(handle_.load()) == 1;
 }
 
 bool SerialPortLocal::sigParityErr() {
-    requireSupport(features().supSigParityErr, "sigParityErr");
-    requireOpen("sigParityErr");
+    requireSupportAndOpen(features().supSigParityErr, "sigParityErr");
     return native().SerSigParityErr(handle_.load()) == 1;
 }
 
 bool SerialPortLocal::sigRing() {
-    requireSupport(features().supSigRing, "sigRing");
-    requireOpen("sigRing");
+    requireSupportAndOpen(features().supSigRing, "sigRing");
     return native().SerSigRing(handle_.load()) == 1;
 }
 
 void SerialPortLocal::setTimeoutRx(int ms) {
-    if (native().SerSetTimeoutRx(handle_.load(), ms) < 0) {
-        throw IOException("setTimeoutRx failed");
-    }
+    callNative(&NativeSerial::SerSetTimeoutRx, "setTimeoutRx failed", ms);
 }
 
 void SerialPortLocal::setTimeoutTx(int ms) {
-    if (native().SerSetTimeoutTx(handle_.load(), ms) < 0) {
-        throw IOException("setTimeoutTx failed");
-    }
+    callNative(&NativeSerial::SerSetTimeoutTx, "setTimeoutTx failed", ms);
 }
 
 int SerialPortLocal::getTimeoutRx() {

@@ -178,14 +178,23 @@ class SerialPortLocal : public SerialPort {
     void requireSupport(bool supported, const char* op) const;
     // Throws "<op>: Port not open" while the handle is negative.
     void requireOpen(const char* op) const;
+    // Both checks, in that order, for an operation that names itself alike in each.
+    void requireSupportAndOpen(bool supported, const char* op) const;
+    // Calls the driver with this port's handle and `args`; throws IOException(failure) when it
+    // answers below 0, else returns the answer.
+    template <typename... Params, typename... Args>
+    int callNative(int (NativeSerial::*call)(int, Params...), const char* failure, Args... args);
+    // Writes `count` bytes; throws "<shortfall><sent> of <count> bytes" when the driver takes
+    // fewer.
+    void sendAll(const std::uint8_t* data, int count, const char* shortfall);
     // The driver this port talks to.
     NativeSerial& native() const { return *native_; }
     void stopFlowTask();
     void applyOpenTimeouts();
     void closeQuietly() noexcept;
-    // Waits, polling the ready count, until `count` bytes wait or the receive time-out runs
-    // out; false when it ran out.
-    bool pollForBytes(int count, int timeoutMs);
+    // Where the platform polls for its receive time-out, waits (polling the ready count) until
+    // `count` bytes wait or the time-out runs out; false when it ran out.
+    bool pollForBytes(int count);
 
     std::shared_ptr<ErrorStatusHandler> errorStatusHandler_;
     std::atomic<int> handle_{-1};
