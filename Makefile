@@ -2,6 +2,7 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= 2
+MAKEFLAGS  += --no-print-directory
 CMAKE_ARGS ?=
 
 .PHONY: all deps configure build test run bench test-asan format clean
