@@ -122,8 +122,8 @@ class NativeLibrary {
 
     // Registers a backend under a base name (done by each backend at static start-up).
     static void registerBackend(const std::string& baseName, Factory factory);
-    // The backend of that name; throws std::runtime_error("no native library " + name) when
-    // there is none.
+    // The backend of that name; throws std::runtime_error("no native library " + name +
+    // " for this platform") when there is none.
     static std::shared_ptr<NativeSerial> load(const std::string& baseName);
     static bool has(const std::string& baseName);
 };

@@ -198,6 +198,13 @@ std::string linkName(const fs::path& link) {
     return ec ? std::string() : target.filename().string();
 }
 
+// A USB device (not one of its interfaces): it belongs to the usb subsystem and carries the
+// vendor id.
+bool isUsbDevice(const fs::path& dir) {
+    std::error_code ec;
+    return linkName(dir / "subsystem") == "usb" && fs::exists(dir / "idVendor", ec);
+}
+
 // ttyS2 before ttyS10: digit runs compare by value.
 bool naturalLess(const std::string& a, const std::string& b) {
     std::size_t i = 0;
@@ -981,11 +988,13 @@ bool PosixSerial::driverInfo(const std::string& ttyName, DriverInfo& info) const
     }
     ec.clear();
 
+    // The USB device the port hangs off, if any, names itself; other buses' devices may carry
+    // files of the same names that say nothing about the port.
     std::string product;
     std::string manufacturer;
     fs::path dir = fs::canonical(device, ec);
     for (int depth = 0; !ec && depth < 16 && !dir.empty(); ++depth) {
-        if (fs::exists(dir / "product", ec) || fs::exists(dir / "manufacturer", ec)) {
+        if (isUsbDevice(dir)) {
             product = readFirstLine(dir / "product");
             manufacturer = readFirstLine(dir / "manufacturer");
             break;

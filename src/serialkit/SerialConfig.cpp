@@ -89,7 +89,7 @@ void SerialConfig::setPortNum(int portNum) {
     if (portNum < 0 && osName_ != "EPOC") {
         throw std::invalid_argument("Invalid Port Number: " + std::to_string(portNum));
     }
-    portNum_ = portNum;
+    portNum_.set(portNum);
 }
 
 void SerialConfig::setRxLen(int rxLen) {

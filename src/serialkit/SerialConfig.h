@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <string>
 
 namespace serialkit {
@@ -78,7 +79,7 @@ class SerialConfig {
     void setHardFlow(bool hardFlow) { hardFlow_ = hardFlow; }
     void setFlowPriority(bool flowPriority) { flowPriority_ = flowPriority; }
 
-    int getPort() const { return portNum_; }
+    int getPort() const { return portNum_.get(); }
     // The name as the native backend receives it: the text's bytes, no terminator.
     const std::string& getPortName() const { return portName_; }
     const std::string& getPortNameString() const { return sPortName_; }
@@ -105,9 +106,26 @@ class SerialConfig {
     SerialConfig copy() const { return *this; }
 
   private:
+    // A driver's server thread writes the number while the opener polls it, so the field is
+    // atomic; copies take its value like any other field.
+    class PortNumber {
+      public:
+        PortNumber(int value = 0) : value_(value) {}
+        PortNumber(const PortNumber& other) : value_(other.get()) {}
+        PortNumber& operator=(const PortNumber& other) {
+            set(other.get());
+            return *this;
+        }
+        int get() const { return value_.load(std::memory_order_relaxed); }
+        void set(int value) { value_.store(value, std::memory_order_relaxed); }
+
+      private:
+        std::atomic<int> value_;
+    };
+
     bool dsrDtrAvailable() const;
 
-    int portNum_ = 0;
+    PortNumber portNum_ = 0;
     std::string sPortName_;
     std::string portName_ = std::string(1, '\0');
     std::string baseName_ = std::string(1, '\0');

@@ -19,6 +19,8 @@
 #include "serialkit/Platform.h"
 #include "serialkit/SerialServerTask.h"
 #include "serialkit/SystemProperties.h"
+#include "serialkit/tool/SortVector.h"
+#include "serialkit/tool/StringCompare.h"
 
 namespace serialkit {
 
@@ -130,6 +132,8 @@ struct ClassState {
     std::shared_ptr<DeviceNotificationCallback> deviceCallback;
     Features features;
     std::shared_ptr<NativeSerial> native = std::make_shared<MissingNativeSerial>();
+    // Kept for callers of the class that sort texts; the class itself does not use it.
+    tool::SortVector<std::string> sortedNames{std::make_shared<tool::StringCompare>()};
 };
 
 std::recursive_mutex& classMutex() {
@@ -1123,9 +1127,10 @@ void SerialPortLocal::reset() {
     const int savedTx = keepTx ? native().SerGetTimeoutTx(handle_.load()) : 0;
     close();
     srvTaskCheck(*this);
+    const std::string osName = getOsName();
     const int result = underHandleLock([&] {
         const int opened = native().SerOpenPort(config_);
-        return checkBusyWith(native(), getOsName(), config_, opened);
+        return checkBusyWith(native(), osName, config_, opened);
     });
     if (result != NativeSerial::OPEN_OK) {
         throw IOException("reset: SerOpenPort failed: " + std::to_string(result));
@@ -1189,8 +1194,10 @@ int SerialPortLocal::getByte() {
     const int result = native().SerGetByte(handle);
     rdSinceRxBufCheck_ = true;
     if (result == NativeSerial::READ_FAILED) {
-        // A vanished device must not look like a quiet one.
-        throw IOException("getByte failed: " + native().SerLastError(handle));
+        // A vanished device must not look like a quiet one. A closed port has no reason of
+        // its own; the driver's answer for a negative handle is about the last failed open.
+        throw IOException("getByte failed: " + (handle < 0 ? std::string("Port not open")
+                                                           : native().SerLastError(handle)));
     }
     return result < 0 ? -1 : result;
 }

@@ -776,6 +776,23 @@ class FakeSysfs {
         fs::create_directories(drv);
         fs::create_directory_symlink(drv, root_ / "devices" / devicePath / "driver");
     }
+    // A USB device as sysfs shows one: on the usb bus, with a vendor id, and what it says of
+    // itself where given.
+    void addUsbDevice(const std::string& devicePath, const std::string& product,
+                      const std::string& manufacturer) {
+        fs::path device = root_ / "devices" / devicePath;
+        fs::path bus = root_ / "bus" / "usb";
+        fs::create_directories(device);
+        fs::create_directories(bus);
+        fs::create_directory_symlink(bus, device / "subsystem");
+        write(device / "idVendor", "0403");
+        if (!product.empty()) {
+            write(device / "product", product);
+        }
+        if (!manufacturer.empty()) {
+            write(device / "manufacturer", manufacturer);
+        }
+    }
     void addVirtual(const std::string& name) { fs::create_directories(classTty() / name); }
     fs::path devices() const { return root_ / "devices"; }
 
@@ -797,23 +814,24 @@ TEST(PosixSerialDiscoveryTest, ListsRealPortsSortedWithDriverInfo) {
     sys.bind("pnp0/00:04", "serial");
     sys.addTty("ttyS2", "pnp0/00:05/tty/ttyS2", "");  // no driver bound
     sys.addTty("ttyUSB0", "pci0/usb1/1-2/1-2:1.0/ttyUSB0", "ftdi_sio");
-    FakeSysfs::write(sys.devices() / "pci0/usb1/1-2/product", "FT232R USB UART");
-    FakeSysfs::write(sys.devices() / "pci0/usb1/1-2/manufacturer", "FTDI");
+    sys.addUsbDevice("pci0/usb1/1-2", "FT232R USB UART", "FTDI");
     sys.addTty("ttyACM10", "pci0/usb1/1-4/1-4:1.0", "cdc_acm");
-    FakeSysfs::write(sys.devices() / "pci0/usb1/1-4/manufacturer", "Acme Scales");
+    sys.addUsbDevice("pci0/usb1/1-4", "", "Acme Scales");
     sys.addTty("ttyACM2", "pci0/usb1/1-3/1-3:1.0", "cdc_acm");
-    FakeSysfs::write(sys.devices() / "pci0/usb1/1-3/product", "Balance");
-    FakeSysfs::write(sys.devices() / "pci0/usb1/1-3/manufacturer", "Acme");
+    sys.addUsbDevice("pci0/usb1/1-3", "Balance", "Acme");
+    // A card on another bus whose parent happens to have files of the same names.
+    sys.addTty("ttyS4", "pci1/0000:02:00.0/0000:03:00.0", "exar_serial", 4);
+    FakeSysfs::write(sys.devices() / "pci1/0000:02:00.0/manufacturer", "not the port's");
+    FakeSysfs::write(sys.devices() / "pci1/0000:02:00.0/product", "not the port's");
 
     PosixSerial serial(sys.classTty().string(), "/dev");
     RecordingReceiver rec;
     serial.SerGetPortList(rec);
     EXPECT_EQ(rec.names, (std::vector<std::string>{"/dev/ttyACM2", "/dev/ttyACM10", "/dev/ttyS1",
-                                                   "/dev/ttyUSB0"}));
+                                                   "/dev/ttyS4", "/dev/ttyUSB0"}));
     std::vector<std::vector<std::string>> want = {
-        {"/dev/ttyACM2", "Acme", "Balance"},
-        {"/dev/ttyACM10", "Acme Scales", "cdc_acm"},
-        {"/dev/ttyS1", "serial", "serial"},
+        {"/dev/ttyACM2", "Acme", "Balance"},         {"/dev/ttyACM10", "Acme Scales", "cdc_acm"},
+        {"/dev/ttyS1", "serial", "serial"},          {"/dev/ttyS4", "exar_serial", "exar_serial"},
         {"/dev/ttyUSB0", "FTDI", "FT232R USB UART"},
     };
     EXPECT_EQ(rec.infos, want);
@@ -833,7 +851,7 @@ TEST(PosixSerialDiscoveryTest, ManufacturerOfAnOpenPort) {
     // The open port is found by its device node's name, here the pty's number.
     std::string node = fs::path(pty.slavePath()).filename().string();
     sys.addTty(node, "pci0/usb1/1-5/1-5:1.0/tty", "pl2303");
-    FakeSysfs::write(sys.devices() / "pci0/usb1/1-5/manufacturer", "Prolific");
+    sys.addUsbDevice("pci0/usb1/1-5", "", "Prolific");
     PosixSerial serial(sys.classTty().string(), "/dev");
     SerialConfig cfg(pty.slavePath());
     ASSERT_EQ(serial.SerOpenPort(cfg), NativeSerial::OPEN_OK);

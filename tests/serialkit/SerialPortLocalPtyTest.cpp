@@ -160,6 +160,19 @@ TEST_F(SerialPortLocalPtyTest, DeviceLossIsReported) {
     EXPECT_FALSE(port.isOpen());
 }
 
+TEST_F(SerialPortLocalPtyTest, ReadingAClosedPortSaysSo) {
+    SerialPortLocal port{SerialConfig(pty_.slavePath())};
+    port.close();
+    // The last failed open must not pass for the reason.
+    EXPECT_THROW(SerialPortLocal{SerialConfig("/dev/serialkit-no-such-port")}, IOException);
+    try {
+        port.getByte();
+        FAIL() << "a closed port read as quiet";
+    } catch (const IOException& e) {
+        EXPECT_EQ(std::string(e.what()), "getByte failed: Port not open");
+    }
+}
+
 TEST_F(SerialPortLocalPtyTest, ModemLinesOnAPseudoTerminal) {
     SerialPortLocal port{SerialConfig(pty_.slavePath())};
     EXPECT_NO_THROW(port.setDTR(true));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -325,7 +326,7 @@ TEST_F(SerialPortLocalTest, MissingLibraryOnlyPrintsAndPortCallsFailCleanly) {
     EXPECT_EQ(port->getPortName(), "/dev/tty0");
     EXPECT_FALSE(port->isOpen());
     EXPECT_EQ(ioMessage([&] { port->open(); }), "/dev/tty0: SerOpenPort failed: : -1");
-    EXPECT_EQ(ioMessage([&] { port->getByte(); }), "getByte failed: native library not loaded");
+    EXPECT_EQ(ioMessage([&] { port->getByte(); }), "getByte failed: Port not open");
     std::vector<std::uint8_t> buffer(4);
     EXPECT_EQ(ioMessage([&] { port->getData(buffer); }), "getData: failed");
     EXPECT_EQ(ioMessage([&] { port->rxFlush(); }), "rxFlush failed");
@@ -474,6 +475,29 @@ TEST_F(SerialPortLocalTest, TransmitTimeoutFollowsRateAndBufferLength) {
     auto linuxPort = openPort("/dev/ttyS0");
     EXPECT_FALSE(contains(sim_->calls(), "SerSetTimeoutTx"));
     EXPECT_TRUE(contains(sim_->calls(), "SerSetTimeoutRx"));
+}
+
+TEST_F(SerialPortLocalTest, TransmitTimeoutOfLargeBuffersNeitherOverflowsNorWraps) {
+    platform("Windows 10");
+    sim_->addPort("COM1");
+    sim_->addPort("COM2");
+    sim_->addPort("COM3");
+    // 3000000 * 1041 does not fit in 32 bits; the result does.
+    SerialConfig big("COM1");
+    big.setTxLen(3000000);
+    SerialPortLocal bigPort(big);
+    EXPECT_EQ(bigPort.getTimeoutTx(), 312300000);
+    // Beyond what an int holds: the longest time-out there is.
+    SerialConfig huge("COM2");
+    huge.setTxLen(INT_MAX);
+    huge.setBitRate(SerialConfig::BR_110);
+    SerialPortLocal hugePort(huge);
+    EXPECT_EQ(hugePort.getTimeoutTx(), INT_MAX);
+    // A negative length asks for no time at all rather than a negative time-out.
+    SerialConfig negative("COM3");
+    negative.setTxLen(-5);
+    SerialPortLocal negativePort(negative);
+    EXPECT_EQ(negativePort.getTimeoutTx(), 0);
 }
 
 TEST_F(SerialPortLocalTest, LiteralBitRateIsStoredAsIndex) {
