@@ -28,21 +28,9 @@
 
 #include "serialkit/ReceiveBuffer.h"
 #include "serialkit/SerialConfig.h"
+#include "serialkit/Termios2.h"
 
 namespace {
-
-// The kernel's termios with free-form bit rates; glibc has no declaration of it. The layout
-// is the generic one of x86, ARM and ARM64.
-struct termios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
 
 constexpr tcflag_t kBother = 0010000;
 constexpr int kInputSpeedShift = 16;
@@ -648,8 +636,8 @@ int PosixSerial::SerConfigure(SerialConfig& cfg) {
     }
 
     if (!speed) {
-        termios2 t2{};
-        if (::ioctl(port->fd, TCGETS2, &t2) != 0) {
+        serialkit::Termios2 t2{};
+        if (::ioctl(port->fd, serialkit::kGetTermios2, &t2) != 0) {
             port->fail(errno);
             return -1;
         }
@@ -657,13 +645,13 @@ int PosixSerial::SerConfigure(SerialConfig& cfg) {
         t2.c_cflag |= kBother | (kBother << kInputSpeedShift);
         t2.c_ispeed = static_cast<speed_t>(rate);
         t2.c_ospeed = static_cast<speed_t>(rate);
-        if (::ioctl(port->fd, TCSETS2, &t2) != 0) {
+        if (::ioctl(port->fd, serialkit::kSetTermios2, &t2) != 0) {
             port->fail(errno);
             return -1;
         }
         // Drivers round to what their clock can make; more than 5 % off is not that rate.
-        termios2 back{};
-        if (::ioctl(port->fd, TCGETS2, &back) == 0) {
+        serialkit::Termios2 back{};
+        if (::ioctl(port->fd, serialkit::kGetTermios2, &back) == 0) {
             long got = static_cast<long>(back.c_ospeed);
             if (std::labs(got - rate) * 20 > rate) {
                 port->lastError = "Bit rate " + std::to_string(rate) + " not supported";

@@ -23,24 +23,8 @@
 #include "serialkit/ReceiveBuffer.h"
 #include "serialkit/SerialConfig.h"
 #include "serialkit/SystemProperties.h"
+#include "serialkit/Termios2.h"
 #include "support/Pty.h"
-
-namespace {
-
-// The kernel's termios with free-form rates, to read back what the port set.
-struct Termios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-const unsigned long kGetTermios2 = _IOR('T', 0x2A, Termios2);
-
-}  // namespace
 
 namespace serialkit {
 namespace {
