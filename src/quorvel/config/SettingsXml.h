@@ -16,6 +16,8 @@ public:
     using Entries = std::vector<std::pair<QString, QString>>;
 
     static constexpr qint64 MAX_IMPORT_SIZE = 1024 * 1024;
+    // Far above the number of settings; bounds the store rewrites an import causes.
+    static constexpr int MAX_IMPORT_ENTRIES = 256;
 
     // `nodePath` like "/com/varnholt/tolvane".
     static QByteArray write(const QString& nodePath, const Entries& entries);

@@ -29,6 +29,12 @@ public:
 
     // Tests only: forget the remembered file and root so the next call resolves them again.
     static void resetForTesting();
+
+    // Tests only: called with the file's path just before a save renames its finished temporary
+    // file over it; returning false makes the save fail at that point. An empty hook (the
+    // default) lets every save through.
+    using BeforeReplaceHook = std::function<bool(const QString& file)>;
+    static void setBeforeReplaceHookForTesting(BeforeReplaceHook hook);
 };
 
 }  // namespace quorvel::prefs

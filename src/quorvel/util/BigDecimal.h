@@ -14,6 +14,9 @@ namespace quorvel::util {
 
 // An exact decimal: unscaled * 10^-scale. Values are immutable; every operation returns a new one.
 // Never converted through floating point.
+// Operations that would have to add more than 100000 digits (aligning scales that far apart,
+// lengthening a value, writing out the zeros of 1E999999999) throw ArithmeticException instead
+// of allocating without bound.
 class BigDecimal {
 public:
     BigDecimal();  // 0, scale 0

@@ -1,0 +1,263 @@
+#include "quorvel/config/ConfigStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "quorvel/config/Config.h"
+#include "quorvel/config/ConfigHelper.h"
+#include "quorvel/config/SettingsXml.h"
+#include "quorvel/prefs/FilePreferences.h"
+#include "quorvel/prefs/FilePreferencesFactory.h"
+#include "serialkit/SystemProperties.h"
+
+namespace quorvel::config {
+
+namespace {
+
+using H = ConfigHelper;
+using prefs::FilePreferences;
+
+std::optional<QString> nonEmptyProperty(const char* name) {
+    const auto value = serialkit::SystemProperties::get(name);
+    if (!value || value->empty())
+        return std::nullopt;
+    return QString::fromStdString(*value);
+}
+
+// A stored constant name; an unknown or wrongly written one gives the default.
+template <typename E>
+E loadChoice(const FilePreferences& node, const char* key, bool& allValid) {
+    const QString stored = node.get(QLatin1String(key), Setting<E>::name(Setting<E>::getDefault()));
+    if (Setting<E>::isValid(stored))
+        return Setting<E>::fromName(stored);
+    allValid = false;
+    return Setting<E>::getDefault();
+}
+
+// A stored serial code: the position of one of the type's constants.
+template <typename E>
+int loadCode(const FilePreferences& node, const char* key, bool& allValid) {
+    const int stored = node.getInt(QLatin1String(key), Setting<E>::getDefaultCode());
+    if (Setting<E>::isValid(stored))
+        return stored;
+    allValid = false;
+    return Setting<E>::getDefaultCode();
+}
+
+// A stored text setting checked by its type's test.
+template <typename T>
+QString loadText(const FilePreferences& node, const char* key, bool& allValid) {
+    const QString stored = node.get(QLatin1String(key), T::getDefault());
+    bool valid = false;
+    try {
+        valid = T::isValid(stored);
+    } catch (const std::exception&) {
+        valid = false;  // a test that trips over the text has not accepted it
+    }
+    if (valid)
+        return stored;
+    allValid = false;
+    return T::getDefault();
+}
+
+template <typename E>
+void saveChoice(FilePreferences& node, const char* key, E value) {
+    node.put(QLatin1String(key), Setting<E>::name(value));
+}
+
+}  // namespace
+
+QString ConfigStore::preferencesFileLocation() {
+    QString base;
+    if (auto programData = nonEmptyProperty("ProgramData")) {
+        base = *programData;
+    } else if (auto xdg = nonEmptyProperty("XDG_CONFIG_HOME")) {
+        base = *xdg;
+    } else {
+        std::optional<QString> home = nonEmptyProperty("HOME");
+        if (!home)
+            home = nonEmptyProperty("user.home");
+        base = (home ? *home : QDir::homePath()) + QStringLiteral("/.config");
+    }
+    while (base.endsWith(QLatin1Char('/'))) base.chop(1);
+    return base + QStringLiteral("/Varnholt/tolvane/prefs.txt");
+}
+
+void ConfigStore::usePreferencesFileLocation() {
+    const char* property = prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE;
+    QString file;
+    if (auto chosen = nonEmptyProperty(property)) {
+        file = *chosen;  // given on the command line or by a test: leave it alone
+    } else {
+        file = preferencesFileLocation();
+        serialkit::SystemProperties::set(property, file.toStdString());
+    }
+    const QString folder = QFileInfo(file).absolutePath();
+    if (!QDir().mkpath(folder))
+        std::cerr << "Cannot create the settings folder " << folder.toStdString() << std::endl;
+}
+
+ConfigStore::ConfigStore(prefs::FilePreferences* root)
+    : root_(root != nullptr ? root : prefs::FilePreferencesFactory::userRoot()) {
+    node_ = root_->node(QLatin1String(NODE_PATH));
+}
+
+bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) {
+    node_ = root_->node(QLatin1String(NODE_PATH));
+    const FilePreferences& n = *node_;
+    bool allValid = true;
+
+    if (!availablePorts.isEmpty())
+        config.setPort(n.get(QStringLiteral("port"), availablePorts.first()));
+    config.setPrevPort(n.get(QStringLiteral("prevPort"), config.getPort()));
+
+    config.setInstrument(loadChoice<H::Instrument>(n, "instrument", allValid));
+    config.setBitRate(loadCode<H::BitRates>(n, "bitRate", allValid));
+    config.setDataBits(loadCode<H::DataBits>(n, "dataBits", allValid));
+    config.setStopBits(loadCode<H::StopBits>(n, "stopBits", allValid));
+    config.setParity(loadCode<H::Parity>(n, "parity", allValid));
+    config.setDecimalSeparator(loadChoice<H::DecimalSeparator>(n, "decimalSeparator", allValid));
+    {
+        const int stored =
+            n.getInt(QStringLiteral("inputTerminator"), H::InputTerminatorValue::getDefault());
+        if (H::InputTerminatorValue::isValid(stored)) {
+            config.setInputTerminator(stored);
+        } else {
+            config.setInputTerminator(H::InputTerminatorValue::getDefault());
+            allValid = false;
+        }
+    }
+    config.setStartWith(loadChoice<H::StartWith>(n, "startWith", allValid));
+    config.setOutputTerminator(loadChoice<H::OutputTerminator>(n, "outputTerminator", allValid));
+    config.setConnect(loadChoice<H::Connect>(n, "connect", allValid));
+    config.setMathOperand(loadText<H::MathOperand>(n, "mathOperand", allValid));
+    config.setMathOperation(loadChoice<H::MathOperation>(n, "mathOperation", allValid));
+    config.setDecimalPlaces(loadText<H::DecimalPlaces>(n, "decimalPlaces", allValid));
+    config.setRoundingMethod(loadChoice<H::RoundingMethod>(n, "roundingMethod", allValid));
+    config.setSound(loadChoice<H::Sound>(n, "sound", allValid));
+    config.setKeyboardType(loadChoice<H::KeyboardType>(n, "keyboardType", allValid));
+    config.setDelay(loadText<H::Delay>(n, "delay", allValid));
+
+    // A fresh installation shows no tray icon and asks nothing of the previous port.
+    config.minimizeToTray = n.getBoolean(QStringLiteral("minimizeToTray"), false);
+    config.notifyWhenMinimizedToTray =
+        n.getBoolean(QStringLiteral("notifyWhenMinimizedToTray"), false);
+    config.checkForUpdates = n.getBoolean(QStringLiteral("checkForUpdates"), true);
+    config.abortAutoStartWhenPrevPortNotAvailable =
+        n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
+    config.ignoreDuplicates = n.getBoolean(QStringLiteral("ignoreDuplicates"), false);
+
+    config.setEditOperation(loadChoice<H::EditOperation>(n, "editOperation", allValid));
+    config.setEditPosition(loadChoice<H::EditPosition>(n, "editPosition", allValid));
+    config.setEditNumCharacters(loadText<H::EditNumCharacters>(n, "editNumCharacters", allValid));
+    config.setRemoveCharacters(loadText<H::RemoveCharacters>(n, "removeCharacters", allValid));
+    config.setIgnoreTimeLimit(loadText<H::IgnoreTimeLimit>(n, "ignoreTimeLimit", allValid));
+    config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, "ignoreDifference", allValid));
+    config.setCustomRegEx(loadText<H::CustomRegEx>(n, "customRegEx", allValid));
+    return allValid;
+}
+
+void ConfigStore::saveConfig(const Config& config) {
+    FilePreferences& n = *node_;
+    try {
+        // An unset port (none given, none found) must not erase the one of an earlier run.
+        if (!config.getPort().isNull()) {
+            n.put(QStringLiteral("port"), config.getPort());
+            n.put(QStringLiteral("prevPort"), config.getPort());
+        }
+        // Without an instrument the stored one stays; loading falls back to the default anyway.
+        if (const auto instrument = config.getInstrument())
+            saveChoice(n, "instrument", *instrument);
+        n.putInt(QStringLiteral("bitRate"), config.getBitRate());
+        n.putInt(QStringLiteral("dataBits"), config.getDataBits());
+        n.putInt(QStringLiteral("stopBits"), config.getStopBits());
+        n.putInt(QStringLiteral("parity"), config.getParity());
+        n.putInt(QStringLiteral("inputTerminator"), config.getInputTerminator());
+        saveChoice(n, "decimalSeparator", config.getDecimalSeparator());
+        saveChoice(n, "sound", config.getSound());
+        saveChoice(n, "startWith", config.getStartWith());
+        saveChoice(n, "outputTerminator", config.getOutputTerminator());
+        saveChoice(n, "connect", config.getConnect());
+        saveChoice(n, "mathOperation", config.getMathOperation());
+        n.put(QStringLiteral("mathOperand"), config.getMathOperand());
+        n.put(QStringLiteral("decimalPlaces"), config.getDecimalPlaces());
+        saveChoice(n, "roundingMethod", config.getRoundingMethod());
+        saveChoice(n, "keyboardType", config.getKeyboardType());
+        n.put(QStringLiteral("delay"), config.getDelay());
+        n.putBoolean(QStringLiteral("minimizeToTray"), config.minimizeToTray);
+        n.putBoolean(QStringLiteral("notifyWhenMinimizedToTray"), config.notifyWhenMinimizedToTray);
+        n.putBoolean(QStringLiteral("checkForUpdates"), config.checkForUpdates);
+        n.putBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"),
+                     config.abortAutoStartWhenPrevPortNotAvailable);
+        n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
+        saveChoice(n, "editOperation", config.getEditOperation());
+        saveChoice(n, "editPosition", config.getEditPosition());
+        n.put(QStringLiteral("editNumCharacters"), config.getEditNumCharacters());
+        n.put(QStringLiteral("removeCharacters"), config.getRemoveCharacters());
+        n.put(QStringLiteral("customRegEx"), config.getCustomRegEx());
+        n.put(QStringLiteral("ignoreTimeLimit"), config.getIgnoreTimeLimit());
+        n.put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
+    } catch (const std::exception& e) {
+        std::cerr << "saveConfig exception: " << e.what() << std::endl;
+    }
+    try {
+        n.flush();
+    } catch (const std::exception& e) {
+        std::cerr << "saveConfig exception: " << e.what() << std::endl;
+    }
+}
+
+void ConfigStore::exportSettings(const QString& path) {
+    SettingsXml::Entries entries;
+    for (const QString& key : node_->keys()) entries.emplace_back(key, node_->get(key, QString()));
+    const QByteArray document = SettingsXml::write(QLatin1String(NODE_PATH), entries);
+
+    // Through a temporary file, so a failed export never leaves half a file behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() ||
+        !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw std::runtime_error(
+            QStringLiteral("The file %1 could not be written: %2").arg(path, reason).toStdString());
+    }
+}
+
+void ConfigStore::importSettings(const QString& path) {
+    // Everything is read and checked before the first value reaches the store.
+    const SettingsXml::Entries entries = SettingsXml::readFile(path, QLatin1String(NODE_PATH));
+
+    std::vector<std::pair<QString, std::optional<QString>>> previous;
+    previous.reserve(entries.size());
+    try {
+        for (const auto& [key, value] : entries) {
+            std::optional<QString> old;
+            if (node_->keys().contains(key))
+                old = node_->get(key, QString());
+            previous.emplace_back(key, old);
+            node_->put(key, value);
+        }
+        node_->flush();
+    } catch (const std::exception& e) {
+        // Put back what was there, newest first, so a key listed twice ends as it began.
+        for (auto it = previous.rbegin(); it != previous.rend(); ++it) {
+            try {
+                if (it->second)
+                    node_->put(it->first, *it->second);
+                else
+                    node_->remove(it->first);
+            } catch (const std::exception&) {
+                // keep restoring the others
+            }
+        }
+        throw std::runtime_error(std::string("The settings could not be stored: ") + e.what());
+    }
+}
+
+}  // namespace quorvel::config

@@ -1,0 +1,670 @@
+#include "quorvel/prefs/FilePreferences.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <atomic>
+#include <cerrno>
+#include <limits>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include "quorvel/prefs/BackingStoreException.h"
+#include "quorvel/prefs/FilePreferencesFactory.h"
+#include "quorvel/util/PropertiesFormat.h"
+
+namespace quorvel::prefs {
+
+namespace {
+
+using util::PropertiesFormat;
+using EntryMap = std::map<QString, QString>;
+
+// Every tree on the same file shares one lock, so their read-modify-write saves never interleave.
+std::shared_ptr<std::mutex> lockForFile(const QString& path) {
+    static std::mutex mapMutex;
+    static std::map<QString, std::shared_ptr<std::mutex>> locks;
+    std::lock_guard<std::mutex> guard(mapMutex);
+    auto& lock = locks[path];
+    if (!lock) {
+        lock = std::make_shared<std::mutex>();
+    }
+    return lock;
+}
+
+std::mutex& hookMutex() {
+    static std::mutex m;
+    return m;
+}
+
+FilePreferencesFactory::BeforeReplaceHook& beforeReplaceHook() {
+    static FilePreferencesFactory::BeforeReplaceHook hook;
+    return hook;
+}
+
+bool mayReplace(const QString& file) {
+    FilePreferencesFactory::BeforeReplaceHook hook;
+    {
+        std::lock_guard<std::mutex> guard(hookMutex());
+        hook = beforeReplaceHook();
+    }
+    return !hook || hook(file);
+}
+
+QString errorText(int error) {
+    return QString::fromStdString(std::error_code(error, std::generic_category()).message());
+}
+
+BackingStoreException failure(const QString& message) {
+    return BackingStoreException(message.toStdString());
+}
+
+// Damage is reported once per file and kind of damage, not on every load of every node.
+void reportDamage(const QString& path, const std::vector<QString>& problems) {
+    static std::mutex mutex;
+    static std::map<QString, QString> reported;
+    QString summary;
+    if (!problems.empty()) {
+        const size_t shown = std::min<size_t>(problems.size(), 5);
+        QStringList parts;
+        for (size_t i = 0; i < shown; ++i) {
+            parts << problems[i];
+        }
+        summary = parts.join(QStringLiteral("; "));
+        if (shown < problems.size()) {
+            summary += QStringLiteral("; and %1 more").arg(problems.size() - shown);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (summary.isEmpty()) {
+            reported.erase(path);
+            return;
+        }
+        auto it = reported.find(path);
+        if (it != reported.end() && it->second == summary) {
+            return;
+        }
+        reported[path] = summary;
+    }
+    FilePreferencesFactory::log(QStringLiteral("Preferences file %1 is damaged; loaded what could "
+                                               "be read: %2")
+                                    .arg(path, summary));
+}
+
+struct LoadedFile {
+    bool exists = false;
+    bool damaged = false;
+    QByteArray bytes;
+    EntryMap entries;
+};
+
+// A file that is there but cannot be read throws: a save must never replace what it could not
+// read.
+LoadedFile readFile(const QString& path) {
+    LoadedFile loaded;
+    if (!QFileInfo::exists(path)) {
+        return loaded;
+    }
+    loaded.exists = true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw failure(
+            QStringLiteral("Unable to read preferences file %1: %2").arg(path, file.errorString()));
+    }
+    loaded.bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        throw failure(
+            QStringLiteral("Unable to read preferences file %1: %2").arg(path, file.errorString()));
+    }
+    auto parsed = PropertiesFormat::parse(loaded.bytes);
+    for (auto& entry : parsed.entries) {
+        loaded.entries[entry.key] = entry.value;  // a later duplicate wins
+    }
+    loaded.damaged = !parsed.problems.empty();
+    reportDamage(path, parsed.problems);
+    return loaded;
+}
+
+QByteArray formatFile(const EntryMap& entries) {
+    const QString now = QLocale::c().toString(QDateTime::currentDateTime(),
+                                              QStringLiteral("ddd MMM dd HH:mm:ss t yyyy"));
+    QByteArray out = PropertiesFormat::formatComment(QStringLiteral("FilePreferences"));
+    out += PropertiesFormat::formatComment(now);
+    for (const auto& [key, value] : entries) {
+        out += PropertiesFormat::formatLine(key, value);
+        out += '\n';
+    }
+    return out;
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Used only when the folder refuses new files but the file itself is writable (a shared file
+// in a locked folder): the old way, overwriting in place.
+void overwriteInPlace(const QString& path, const QByteArray& content) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw failure(
+            QStringLiteral("Unable to write preferences file %1: %2").arg(path, errorText(errno)));
+    }
+    if (!mayReplace(path)) {
+        ::close(fd);
+        throw failure(QStringLiteral("Save of %1 stopped before replacing the file").arg(path));
+    }
+    bool ok = writeAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
+              ::fsync(fd) == 0;
+    const int error = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) {
+        throw failure(
+            QStringLiteral("Unable to write preferences file %1: %2").arg(path, errorText(error)));
+    }
+}
+
+// Writes a temporary file in the same folder, puts it on disk and renames it over the old file,
+// so a crash or a full disk never leaves a truncated settings file behind. The test hook only
+// stops saves of the preferences file itself, not of side copies.
+void replaceFile(const QString& path, const QByteArray& content, bool isPreferencesFile = true) {
+    static std::atomic<unsigned> counter{0};
+    struct stat old {};
+    const QByteArray target = QFile::encodeName(path);
+    const bool hadFile = ::stat(target.constData(), &old) == 0;
+
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = target + ".tmp" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
+               QByteArray::number(counter++);
+        // 0666 lets the umask decide, as for any new file.
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        const int error = errno;
+        if (hadFile && (error == EACCES || error == EPERM || error == EROFS) &&
+            ::access(target.constData(), W_OK) == 0) {
+            overwriteInPlace(path, content);
+            return;
+        }
+        throw failure(QStringLiteral("Unable to create a temporary file next to %1: %2")
+                          .arg(path, errorText(error)));
+    }
+
+    auto giveUp = [&](const QString& what, int error) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        ::unlink(temp.constData());
+        QString message = what.arg(path);
+        if (error != 0) {
+            message += QStringLiteral(": ") + errorText(error);
+        }
+        throw failure(message);
+    };
+
+    if (!writeAll(fd, content)) {
+        giveUp(QStringLiteral("Unable to write preferences file %1"), errno);
+    }
+    if (hadFile) {
+        if (::fchmod(fd, old.st_mode & 07777) != 0) {
+            giveUp(QStringLiteral("Unable to keep the permissions of %1"), errno);
+        }
+        // Keeping the group matters for a file shared by several users; the owner can only be
+        // kept by a privileged process. Both are best effort.
+        const uid_t owner = ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+        if (::fchown(fd, owner, old.st_gid) != 0) {
+            errno = 0;
+        }
+    }
+    if (::fsync(fd) != 0) {
+        giveUp(QStringLiteral("Unable to write preferences file %1"), errno);
+    }
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) {
+        giveUp(QStringLiteral("Unable to write preferences file %1"), errno);
+    }
+    if (isPreferencesFile && !mayReplace(path)) {
+        giveUp(QStringLiteral("Save of %1 stopped before replacing the file"), 0);
+    }
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        giveUp(QStringLiteral("Unable to replace preferences file %1"), errno);
+    }
+    // Make the rename itself durable; failing here no longer risks the data.
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}
+
+// Nothing the user had is lost: the first save over a damaged file keeps it next to the new one.
+void keepDamagedCopy(const QString& path, const QByteArray& bytes) {
+    const QString copy = path + QStringLiteral(".damaged");
+    if (QFileInfo::exists(copy)) {
+        return;
+    }
+    replaceFile(copy, bytes, false);
+    FilePreferencesFactory::log(
+        QStringLiteral("Kept a copy of the damaged preferences file as %1").arg(copy));
+}
+
+void saveFile(const QString& path, const EntryMap& entries, const LoadedFile& old) {
+    QString target = path;
+    const QFileInfo info(path);
+    if (info.isSymLink() && !info.canonicalFilePath().isEmpty()) {
+        target = info.canonicalFilePath();  // write through the link, keep the link
+    }
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!QDir(folder).exists() && !QDir().mkpath(folder)) {
+        throw failure(QStringLiteral("Unable to create the folder %1").arg(folder));
+    }
+    if (old.damaged) {
+        keepDamagedCopy(target, old.bytes);
+    }
+    replaceFile(target, formatFile(entries));
+}
+
+// A remainder without '.' belongs to the node itself; with one, to a node below it.
+bool ownsKey(const QString& prefix, const QString& fullKey) {
+    return fullKey.startsWith(prefix) && !QStringView(fullKey).mid(prefix.size()).contains(u'.');
+}
+
+void checkNodeName(const QString& name) {
+    if (name.isEmpty()) {
+        throw std::invalid_argument("Empty node name");
+    }
+    if (name.contains(u'/')) {
+        throw std::invalid_argument("Node name contains '/': " + name.toStdString());
+    }
+}
+
+void checkKey(const QString& key) {
+    if (key.contains(u'/')) {
+        throw std::invalid_argument("Key contains '/': " + key.toStdString());
+    }
+}
+
+}  // namespace
+
+struct FilePreferences::Tree {
+    QString file;
+    std::shared_ptr<std::mutex> fileLock;
+    std::recursive_mutex lock;
+    // Removed nodes stay alive for callers still holding them; the root frees them.
+    std::vector<std::unique_ptr<FilePreferences>> removedNodes;
+
+    static void collect(FilePreferences* node, std::vector<FilePreferences*>& out) {
+        out.push_back(node);
+        for (auto& [name, child] : node->children_) {
+            collect(child.get(), out);
+        }
+    }
+
+    static void load(const std::vector<FilePreferences*>& nodes) {
+        if (nodes.empty()) {
+            return;
+        }
+        Tree& tree = *nodes.front()->tree_;
+        LoadedFile loaded;
+        {
+            std::lock_guard<std::mutex> guard(*tree.fileLock);
+            loaded = readFile(tree.file);
+        }
+        if (!loaded.exists) {
+            return;
+        }
+        for (FilePreferences* node : nodes) {
+            if (node->removed_) {
+                continue;
+            }
+            const QString prefix = node->keyPrefix();
+            for (const auto& [key, value] : loaded.entries) {
+                if (ownsKey(prefix, key)) {
+                    node->root_[key.mid(prefix.size())] = value;
+                }
+            }
+        }
+    }
+
+    static void save(const std::vector<FilePreferences*>& nodes) {
+        if (nodes.empty()) {
+            return;
+        }
+        Tree& tree = *nodes.front()->tree_;
+        std::lock_guard<std::mutex> guard(*tree.fileLock);
+        const LoadedFile loaded = readFile(tree.file);
+        EntryMap entries = loaded.entries;
+        for (FilePreferences* node : nodes) {
+            const QString prefix = node->keyPrefix();
+            std::erase_if(entries, [&](const auto& entry) { return ownsKey(prefix, entry.first); });
+        }
+        for (FilePreferences* node : nodes) {
+            if (node->removed_) {
+                continue;
+            }
+            const QString prefix = node->keyPrefix();
+            for (const auto& [key, value] : node->root_) {
+                entries[prefix + key] = value;
+            }
+        }
+        saveFile(tree.file, entries, loaded);
+    }
+};
+
+void FilePreferencesFactory::setBeforeReplaceHookForTesting(BeforeReplaceHook hook) {
+    std::lock_guard<std::mutex> guard(hookMutex());
+    beforeReplaceHook() = std::move(hook);
+}
+
+namespace {
+
+void checkLive(const FilePreferences& node) {
+    if (node.isRemoved()) {
+        throw std::logic_error("Node has been removed: " + node.absolutePath().toStdString());
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<FilePreferences> FilePreferences::createRoot(const QString& file) {
+    auto tree = std::make_shared<Tree>();
+    tree->file = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+    tree->fileLock = lockForFile(tree->file);
+    return std::unique_ptr<FilePreferences>(new FilePreferences(std::move(tree), nullptr, {}));
+}
+
+FilePreferences::FilePreferences(std::shared_ptr<Tree> tree, FilePreferences* parent,
+                                 const QString& name)
+    : tree_(std::move(tree)), parent_(parent), name_(name) {
+    FilePreferencesFactory::log(QStringLiteral("Instantiating node ") + name);
+    try {
+        std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+        Tree::load({this});
+    } catch (const BackingStoreException& e) {
+        FilePreferencesFactory::log(QStringLiteral("Unable to sync on creation of node ") + name);
+        FilePreferencesFactory::log(QString::fromStdString(e.what()));
+    }
+}
+
+FilePreferences::~FilePreferences() {
+    if (parent_ == nullptr) {
+        tree_->removedNodes.clear();
+    }
+}
+
+QString FilePreferences::name() const {
+    return name_;
+}
+
+QString FilePreferences::absolutePath() const {
+    if (parent_ == nullptr) {
+        return QStringLiteral("/");
+    }
+    const QString above = parent_->absolutePath();
+    return (above == u'/' ? above : above + u'/') + name_;
+}
+
+FilePreferences* FilePreferences::parent() const {
+    return parent_;
+}
+
+QString FilePreferences::file() const {
+    return tree_->file;
+}
+
+QString FilePreferences::keyPrefix() const {
+    return parent_ == nullptr ? QString() : parent_->keyPrefix() + name_ + u'.';
+}
+
+QString FilePreferences::get(const QString& key, const QString& def) const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    checkLive(*this);
+    return getSpi(key).value_or(def);
+}
+
+int FilePreferences::getInt(const QString& key, int def) const {
+    const auto text = [&] {
+        std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+        checkLive(*this);
+        return getSpi(key);
+    }();
+    if (!text || text->isEmpty()) {
+        return def;
+    }
+    qsizetype i = 0;
+    const bool negative = (*text)[0] == u'-';
+    if (negative || (*text)[0] == u'+') {
+        ++i;
+    }
+    if (i == text->size()) {
+        return def;
+    }
+    qint64 value = 0;
+    for (; i < text->size(); ++i) {
+        const QChar c = (*text)[i];
+        if (c < u'0' || c > u'9') {
+            return def;
+        }
+        value = value * 10 + (c.unicode() - '0');
+        if (value > qint64(std::numeric_limits<int>::max()) + 1) {
+            return def;
+        }
+    }
+    value = negative ? -value : value;
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) {
+        return def;
+    }
+    return static_cast<int>(value);
+}
+
+bool FilePreferences::getBoolean(const QString& key, bool def) const {
+    const QString text = get(key, QString());
+    if (text.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0) {
+        return true;
+    }
+    if (text.compare(QStringLiteral("false"), Qt::CaseInsensitive) == 0) {
+        return false;
+    }
+    return def;
+}
+
+void FilePreferences::put(const QString& key, const QString& value) {
+    checkKey(key);
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    checkLive(*this);
+    putSpi(key, value);
+}
+
+void FilePreferences::putInt(const QString& key, int value) {
+    put(key, QString::number(value));
+}
+
+void FilePreferences::putBoolean(const QString& key, bool value) {
+    put(key, value ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+void FilePreferences::remove(const QString& key) {
+    checkKey(key);
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    checkLive(*this);
+    removeSpi(key);
+}
+
+QStringList FilePreferences::keys() const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    checkLive(*this);
+    return keysSpi();
+}
+
+QStringList FilePreferences::childrenNames() const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    checkLive(*this);
+    return childrenNamesSpi();
+}
+
+FilePreferences* FilePreferences::node(const QString& path) {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    checkLive(*this);
+    FilePreferences* current = this;
+    QStringView rest(path);
+    if (rest.startsWith(u'/')) {
+        while (current->parent_ != nullptr) {
+            current = current->parent_;
+        }
+        rest = rest.mid(1);
+    }
+    if (rest.isEmpty()) {
+        return current;
+    }
+    if (rest.endsWith(u'/') || rest.contains(u"//")) {
+        throw std::invalid_argument("Malformed node path: " + path.toStdString());
+    }
+    for (const auto part : rest.split(u'/')) {
+        current = current->childSpi(part.toString());
+    }
+    return current;
+}
+
+void FilePreferences::removeNode() {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    if (parent_ == nullptr) {
+        throw std::logic_error("The root node cannot be removed");
+    }
+    checkLive(*this);
+    std::vector<FilePreferences*> nodes;
+    Tree::collect(this, nodes);
+    for (FilePreferences* node : nodes) {
+        node->removed_ = true;
+    }
+    auto it = parent_->children_.find(name_);
+    if (it != parent_->children_.end()) {
+        tree_->removedNodes.push_back(std::move(it->second));
+        parent_->children_.erase(it);
+    }
+    // One save drops the entries of the whole subtree.
+    Tree::save(nodes);
+}
+
+bool FilePreferences::isRemoved() const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    return removed_;
+}
+
+void FilePreferences::sync() {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    std::vector<FilePreferences*> nodes;
+    Tree::collect(this, nodes);
+    Tree::load(nodes);
+}
+
+void FilePreferences::flush() {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    std::vector<FilePreferences*> nodes;
+    Tree::collect(this, nodes);
+    Tree::save(nodes);
+}
+
+std::optional<QString> FilePreferences::getSpi(const QString& key) const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    auto it = root_.find(key);
+    if (it == root_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+void FilePreferences::putSpi(const QString& key, const QString& value) {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    root_[key] = value;
+    try {
+        flushSpi();
+    } catch (const BackingStoreException& e) {
+        FilePreferencesFactory::log(QStringLiteral("Unable to flush after putting ") + key);
+        FilePreferencesFactory::log(QString::fromStdString(e.what()));
+    }
+}
+
+void FilePreferences::removeSpi(const QString& key) {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    root_.erase(key);
+    try {
+        flushSpi();
+    } catch (const BackingStoreException& e) {
+        FilePreferencesFactory::log(QStringLiteral("Unable to flush after removing ") + key);
+        FilePreferencesFactory::log(QString::fromStdString(e.what()));
+    }
+}
+
+QStringList FilePreferences::keysSpi() const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    QStringList out;
+    for (const auto& [key, value] : root_) {
+        out << key;
+    }
+    return out;
+}
+
+QStringList FilePreferences::childrenNamesSpi() const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    QStringList out;
+    for (const auto& [name, child] : children_) {
+        out << name;
+    }
+    return out;
+}
+
+FilePreferences* FilePreferences::childSpi(const QString& name) {
+    checkNodeName(name);
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    auto it = children_.find(name);
+    if (it == children_.end()) {
+        std::unique_ptr<FilePreferences> child(new FilePreferences(tree_, this, name));
+        it = children_.emplace(name, std::move(child)).first;
+    }
+    return it->second.get();
+}
+
+void FilePreferences::removeNodeSpi() {
+    flushSpi();
+}
+
+void FilePreferences::syncSpi() {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    Tree::load({this});
+}
+
+void FilePreferences::flushSpi() {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    Tree::save({this});
+}
+
+}  // namespace quorvel::prefs
