@@ -42,7 +42,9 @@ int parseInt(const QString& text) {
 }  // namespace
 
 // An empty port is a chosen value; only prevPort starts out unset.
-Config::Config() : port_("") {}
+// The port starts unset, not empty: a record that never learnt a port must not overwrite the
+// stored one when it is saved.
+Config::Config() = default;
 
 Config::Config(QString port, std::optional<H::Instrument> instrument, int bitRate, int dataBits,
                int stopBits, int parity, int inputTerminator, H::DecimalSeparator decimalSeparator,

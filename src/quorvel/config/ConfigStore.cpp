@@ -165,6 +165,8 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) 
 
 void ConfigStore::saveConfig(const Config& config) {
     FilePreferences& n = *node_;
+    // One file rewrite for the whole record, not one per value.
+    FilePreferences::Batch batch(n);
     try {
         // An unset port (none given, none found) must not erase the one of an earlier run.
         if (!config.getPort().isNull()) {
@@ -233,6 +235,7 @@ void ConfigStore::importSettings(const QString& path) {
     // Everything is read and checked before the first value reaches the store.
     const SettingsXml::Entries entries = SettingsXml::readFile(path, QLatin1String(NODE_PATH));
 
+    FilePreferences::Batch batch(*node_);
     std::vector<std::pair<QString, std::optional<QString>>> previous;
     previous.reserve(entries.size());
     try {

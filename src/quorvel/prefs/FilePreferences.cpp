@@ -319,6 +319,9 @@ struct FilePreferences::Tree {
     QString file;
     std::shared_ptr<std::mutex> fileLock;
     std::recursive_mutex lock;
+    // Open batches, and the nodes changed in them with the message for a failed save.
+    int batchDepth = 0;
+    std::map<FilePreferences*, QString> pending;
     // Removed nodes stay alive for callers still holding them; the root frees them.
     std::vector<std::unique_ptr<FilePreferences>> removedNodes;
 
@@ -591,6 +594,27 @@ void FilePreferences::flush() {
     std::vector<FilePreferences*> nodes;
     Tree::collect(this, nodes);
     Tree::save(nodes);
+    for (FilePreferences* node : nodes) tree_->pending.erase(node);
+}
+
+FilePreferences::Batch::Batch(FilePreferences& node) : tree_(node.tree_) {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    ++tree_->batchDepth;
+}
+
+FilePreferences::Batch::~Batch() {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    if (--tree_->batchDepth > 0) return;
+    auto pending = std::move(tree_->pending);
+    tree_->pending.clear();
+    for (const auto& [node, failureMessage] : pending) {
+        try {
+            Tree::save({node});
+        } catch (const std::exception& e) {
+            FilePreferencesFactory::log(failureMessage);
+            FilePreferencesFactory::log(QString::fromStdString(e.what()));
+        }
+    }
 }
 
 std::optional<QString> FilePreferences::getSpi(const QString& key) const {
@@ -605,6 +629,10 @@ std::optional<QString> FilePreferences::getSpi(const QString& key) const {
 void FilePreferences::putSpi(const QString& key, const QString& value) {
     std::lock_guard<std::recursive_mutex> guard(tree_->lock);
     root_[key] = value;
+    if (tree_->batchDepth > 0) {
+        tree_->pending[this] = QStringLiteral("Unable to flush after putting ") + key;
+        return;
+    }
     try {
         flushSpi();
     } catch (const BackingStoreException& e) {
@@ -616,6 +644,10 @@ void FilePreferences::putSpi(const QString& key, const QString& value) {
 void FilePreferences::removeSpi(const QString& key) {
     std::lock_guard<std::recursive_mutex> guard(tree_->lock);
     root_.erase(key);
+    if (tree_->batchDepth > 0) {
+        tree_->pending[this] = QStringLiteral("Unable to flush after removing ") + key;
+        return;
+    }
     try {
         flushSpi();
     } catch (const BackingStoreException& e) {
@@ -665,6 +697,7 @@ void FilePreferences::syncSpi() {
 void FilePreferences::flushSpi() {
     std::lock_guard<std::recursive_mutex> guard(tree_->lock);
     Tree::save({this});
+    tree_->pending.erase(this);
 }
 
 }  // namespace quorvel::prefs

@@ -17,6 +17,8 @@ namespace quorvel::prefs {
 // Thread-safe: every node operation holds the tree's lock; file loads and saves of all nodes of
 // all trees on one file also hold that file's lock.
 class FilePreferences {
+    struct Tree;
+
 public:
     // A root node (no parent, empty name) backed by `file`. Normally obtained from
     // FilePreferencesFactory::userRoot().
@@ -56,6 +58,21 @@ public:
     // Saves this node and its descendants to the file; throws BackingStoreException.
     void flush();
 
+    // Within a batch, put and remove on any node of this tree change memory only; when the
+    // outermost batch ends, every node changed in it is saved once (logging a failure as put
+    // and remove do). A flush inside the batch saves at once. Saving thirty settings then
+    // rewrites the file once instead of thirty times.
+    class Batch {
+    public:
+        explicit Batch(FilePreferences& node);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        std::shared_ptr<Tree> tree_;
+    };
+
     // --- the storage steps behind them ---
     std::optional<QString> getSpi(const QString& key) const;
     void putSpi(const QString& key, const QString& value);
@@ -68,7 +85,6 @@ public:
     void flushSpi();
 
 private:
-    struct Tree;
     FilePreferences(std::shared_ptr<Tree> tree, FilePreferences* parent, const QString& name);
     QString keyPrefix() const;  // "com.varnholt.tolvane." ("" for the root)
 

@@ -628,3 +628,41 @@ TEST(ConfigStoreTest, TheStoreIsPointedAtTheFileUnlessAFileWasGiven) {
 
 }  // namespace
 }  // namespace quorvel::config
+
+namespace quorvel::config {
+namespace {
+
+TEST(ConfigStoreTest, WithoutPortsAFreshRecordKeepsTheStoredPort) {
+    support::TempPrefs prefs;
+    {
+        Store s(prefs.file());
+        Config c = customConfig();
+        c.setPort("COM4");
+        s.store.saveConfig(c);
+    }
+    // The adapter is unplugged this time: no port list, so the port stays unset...
+    Store s(prefs.file());
+    Config plain;
+    s.store.loadConfig(plain, {});
+    EXPECT_TRUE(plain.getPort().isNull());
+    // ...and saving must not erase the port the user chose before.
+    s.store.saveConfig(plain);
+    Store again(prefs.file());
+    EXPECT_EQ(again.store.node()->get("port", "(absent)"), "COM4");
+    EXPECT_EQ(again.store.node()->get("prevPort", "(absent)"), "COM4");
+}
+
+TEST(ConfigStoreTest, ASaveRewritesTheFileOnce) {
+    support::TempPrefs prefs;
+    Store s(prefs.file());
+    int saves = 0;
+    prefs::FilePreferencesFactory::setBeforeReplaceHookForTesting([&saves](const QString&) {
+        ++saves;
+        return true;
+    });
+    s.store.saveConfig(customConfig());
+    EXPECT_EQ(saves, 1);
+}
+
+}  // namespace
+}  // namespace quorvel::config

@@ -194,3 +194,77 @@ TEST(FilePreferencesSafety, WritableFileInALockedFolderIsStillSaved) {
 
 }  // namespace
 }  // namespace quorvel::prefs
+
+namespace quorvel::prefs {
+namespace {
+
+TEST(FilePreferencesBatch, SavesOnceWhenTheOutermostBatchEnds) {
+    support::TempPrefs prefs;
+    auto root = FilePreferences::createRoot(prefs.file());
+    FilePreferences* node = root->node("/com/varnholt/tolvane");
+    node->put("kept", "1");
+    const QByteArray before = prefs.read();
+    int saves = 0;
+    FilePreferencesFactory::setBeforeReplaceHookForTesting([&saves](const QString&) {
+        ++saves;
+        return true;
+    });
+    {
+        FilePreferences::Batch outer(*node);
+        {
+            FilePreferences::Batch inner(*root);
+            node->put("a", "x");
+            node->put("b", "y");
+            node->remove("kept");
+        }
+        // The inner end is not the outermost one: memory changed, the file did not.
+        EXPECT_EQ(node->get("a", ""), "x");
+        EXPECT_EQ(prefs.read(), before);
+        EXPECT_EQ(saves, 0);
+    }
+    EXPECT_EQ(saves, 1);
+    auto again = FilePreferences::createRoot(prefs.file());
+    FilePreferences* reread = again->node("/com/varnholt/tolvane");
+    EXPECT_EQ(reread->get("a", ""), "x");
+    EXPECT_EQ(reread->get("b", ""), "y");
+    EXPECT_EQ(reread->get("kept", "(absent)"), "(absent)");
+}
+
+TEST(FilePreferencesBatch, AFlushInsideTheBatchSavesAtOnceAndOnlyOnce) {
+    support::TempPrefs prefs;
+    auto root = FilePreferences::createRoot(prefs.file());
+    FilePreferences* node = root->node("/com/varnholt/tolvane");
+    int saves = 0;
+    FilePreferencesFactory::setBeforeReplaceHookForTesting([&saves](const QString&) {
+        ++saves;
+        return true;
+    });
+    {
+        FilePreferences::Batch batch(*node);
+        node->put("a", "x");
+        node->flush();
+        EXPECT_TRUE(prefs.read().contains("com.varnholt.tolvane.a=x"));
+    }
+    EXPECT_EQ(saves, 1);
+}
+
+TEST(FilePreferencesBatch, AFailedSaveAtTheEndIsLoggedLikeAPut) {
+    support::TempPrefs prefs;
+    auto root = FilePreferences::createRoot(prefs.file());
+    FilePreferences* node = root->node("/com/varnholt/tolvane");
+    node->put("old", "1");
+    const QByteArray before = prefs.read();
+    FilePreferencesFactory::setBeforeReplaceHookForTesting([](const QString&) { return false; });
+    prefs.clearMessages();
+    {
+        FilePreferences::Batch batch(*node);
+        node->put("new", "2");
+    }
+    EXPECT_TRUE(prefs.messages().contains("Unable to flush after putting new"))
+        << prefs.messages().join('\n').toStdString();
+    EXPECT_EQ(prefs.read(), before);
+    EXPECT_EQ(node->get("new", ""), "2");  // memory keeps the change
+}
+
+}  // namespace
+}  // namespace quorvel::prefs
