@@ -1,0 +1,265 @@
+#include "quorvel/worker/WeightWorker.h"
+
+#include <QMetaObject>
+
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "quorvel/config/ConfigHelper.h"
+#include "quorvel/util/Bundle.h"
+#include "serialkit/IOException.h"
+#include "serialkit/SerialConfig.h"
+
+namespace quorvel::worker {
+
+using config::ConfigHelper;
+using config::Setting;
+using util::Bundle;
+
+namespace {
+
+// Most instrument lines are shorter than this.
+constexpr qsizetype kInitialBufferCapacity = 30;
+// Longest idle wait: a cancellation wakes the wait at once, so this only bounds how often an
+// idle connection looks up.
+constexpr int kIdleWaitMs = 500;
+
+const QString kLineErrorPrefix = QStringLiteral("Error [WW]: ");
+
+QString describe(const std::exception& e) {
+    QString text = QString::fromUtf8(e.what());
+    return text.isNull() ? QString("") : text;
+}
+
+QString onOff(bool on) {
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+// The setting's text form; a code outside the table (a literal bit rate) as the number.
+template <typename E>
+QString labelOrNumber(int code) {
+    return Setting<E>::isValid(code) ? Setting<E>::labelOfCode(code) : QString::number(code);
+}
+
+}  // namespace
+
+WeightWorker::WeightWorker(WeightWorkerView& view, config::Config config)
+    : view_(view), config_(std::move(config)), receiver_(std::make_unique<QObject>()) {
+    buffer_.reserve(kInitialBufferCapacity);
+
+    const QString portName = config_.getPort();
+    if (portName.isEmpty())
+        throw std::invalid_argument(Bundle::worker().getString("null.port.error").toStdString());
+
+    serialkit::SerialConfig serial(portName.toStdString());
+    serial.setBitRate(config_.getBitRate());
+    serial.setDataBits(config_.getDataBits());
+    serial.setParity(config_.getParity());
+    serial.setStopBits(config_.getStopBits());
+    port_ = std::make_unique<serialkit::SerialPortLocal>(serial);
+
+    bool shownConnected = false;
+    try {
+        view_.setConnectedInGUI(true);
+        shownConnected = true;
+        // Whatever the instrument sent before we listened belongs to no line of ours.
+        port_->rxFlush();
+        view_.eventLogAppend(Bundle::worker().format(
+            "port.opened", {QString::fromStdString(port_->getPortName()),
+                            labelOrNumber<ConfigHelper::BitRates>(port_->getBitRate()),
+                            labelOrNumber<ConfigHelper::DataBits>(port_->getDataBits()),
+                            labelOrNumber<ConfigHelper::StopBits>(port_->getStopBits()),
+                            labelOrNumber<ConfigHelper::Parity>(port_->getParity())}));
+        port_->setRTS(false);
+        port_->setDTR(true);
+        const bool dsr = port_->sigDSR();
+        const bool cts = port_->sigCTS();
+        view_.eventLogAppend(
+            QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
+    } catch (...) {
+        // An opening failure leaves nothing open and the window not showing a connection.
+        port_.reset();
+        if (shownConnected)
+            view_.setConnectedInGUI(false);
+        throw;
+    }
+}
+
+WeightWorker::~WeightWorker() {
+    {
+        // Queued deliveries die with the receiver; the loop posts nothing once it is gone.
+        std::lock_guard lock(mailboxLock_);
+        receiver_.reset();
+    }
+    cancelled_.store(true);
+    if (port_)
+        port_->wakeUp();
+    if (thread_.joinable())
+        thread_.join();
+    port_.reset();
+}
+
+std::unique_ptr<LineProcessor> WeightWorker::prepare() {
+    return std::make_unique<LineProcessor>(config_, LineProcessor::Mode::NUMBER);
+}
+
+QString WeightWorker::parityErrorText() const {
+    return Bundle::worker().getString("parity.error");
+}
+
+QString WeightWorker::framingErrorText() const {
+    return Bundle::worker().getString("framing.error");
+}
+
+void WeightWorker::start() {
+    if (started_ || done_ || cancelled_.load())
+        return;
+    started_ = true;
+    parityText_ = parityErrorText();
+    framingText_ = framingErrorText();
+    try {
+        processor_ = prepare();
+        if (!processor_)
+            throw std::logic_error("No line processing was prepared");
+        thread_ = std::thread([this] { loop(); });
+    } catch (const std::exception& e) {
+        // Ends before the first byte; the completion reports why.
+        processor_.reset();
+        loopFailure_ = describe(e);
+        postCompletion();
+    }
+}
+
+void WeightWorker::cancel() {
+    if (done_)
+        return;
+    cancelled_.store(true);
+    if (port_)
+        port_->wakeUp();
+    if (!started_) {
+        // Never started: no loop will post the completion, so post it here.
+        started_ = true;
+        postCompletion();
+    }
+}
+
+void WeightWorker::loop() {
+    const bool askParity = serialkit::SerialPortLocal::isSupported("sigParityErr");
+    const bool askFraming = serialkit::SerialPortLocal::isSupported("sigFrameErr");
+    const int terminator = config_.getInputTerminator();
+    try {
+        // Checked per byte so that a continuous stream cannot hold off a stop.
+        while (!cancelled_.load()) {
+            const int byte = port_->getByte();
+            if (byte < 0) {
+                port_->waitForData(kIdleWaitMs);
+                continue;
+            }
+            buffer_.append(QChar(static_cast<char16_t>(byte)));
+            if (askParity && port_->sigParityErr()) {
+                view_.logImportantEvent(parityText_);
+                lineError_ = true;
+            }
+            if (askFraming && port_->sigFrameErr()) {
+                view_.logImportantEvent(framingText_);
+                lineError_ = true;
+            }
+            if (byte == terminator)
+                processLine(*processor_);
+        }
+    } catch (const serialkit::IOException& e) {
+        // The device is gone: say so once and let the completion close up as after a stop.
+        view_.logImportantEvent(kLineErrorPrefix + describe(e));
+    } catch (const std::exception& e) {
+        loopFailure_ = describe(e);
+    }
+    // Last thing the thread does, so the completion is queued behind every line.
+    postCompletion();
+}
+
+void WeightWorker::processLine(LineProcessor& processor) {
+    const int number = ++number_;
+    lineCount_.store(number);
+    const DataLine::Instant instant = DataLine::Clock::now();
+    const bool error = lineError_;
+    lineError_ = false;
+
+    QString raw = std::exchange(buffer_, QString());
+    buffer_.reserve(kInitialBufferCapacity);
+    try {
+        QString processed = processor.process(raw);
+        publish(DataLine(std::move(raw), std::move(processed), number, instant, error));
+    } catch (const std::exception& e) {
+        // The line is lost but keeps its number; reading goes on.
+        view_.logImportantEvent(kLineErrorPrefix + describe(e));
+    }
+}
+
+void WeightWorker::publish(DataLine line) {
+    std::lock_guard lock(mailboxLock_);
+    if (!receiver_)
+        return;
+    const bool wasEmpty = mailbox_.empty();
+    mailbox_.push_back(std::move(line));
+    // One queued drain per batch; a drain that is already queued or running takes this line too.
+    if (wasEmpty)
+        QMetaObject::invokeMethod(
+            receiver_.get(), [this] { deliver(); }, Qt::QueuedConnection);
+}
+
+void WeightWorker::deliver() {
+    // One line at a time, so a view that spins a nested event loop still sees them in order.
+    for (;;) {
+        std::optional<DataLine> next;
+        {
+            std::lock_guard lock(mailboxLock_);
+            if (mailbox_.empty())
+                return;
+            next.emplace(std::move(mailbox_.front()));
+            mailbox_.pop_front();
+        }
+        view_.processDataLine(*next);
+    }
+}
+
+void WeightWorker::postCompletion() {
+    std::lock_guard lock(mailboxLock_);
+    if (receiver_)
+        QMetaObject::invokeMethod(
+            receiver_.get(), [this] { complete(); }, Qt::QueuedConnection);
+}
+
+void WeightWorker::complete() {
+    if (done_)
+        return;
+    done_ = true;
+    // The loop has posted this as its last act; after the join the buffer and the port are ours.
+    if (thread_.joinable())
+        thread_.join();
+    // Lines still waiting (a nested event loop in the view can get here first) come before the
+    // closing messages.
+    deliver();
+
+    if (!loopFailure_.isNull()) {
+        view_.logImportantEvent(Bundle::worker().getString("execution.exception") + loopFailure_);
+    } else if (cancelled_.load()) {
+        view_.eventLogAppend(Bundle::worker().getString("stopped"));
+    }
+    if (!buffer_.isEmpty()) {
+        view_.logImportantEvent(Bundle::worker().getString("unsent.data") + QStringLiteral(" ") +
+                                DataLine::transformControlChars(buffer_));
+        buffer_.clear();
+    }
+    try {
+        if (port_->isOpen())
+            port_->close();
+    } catch (const std::exception& e) {
+        view_.logImportantEvent(kLineErrorPrefix + describe(e));
+    }
+    // Last: the window may drop this worker in response.
+    view_.setConnectedInGUI(false);
+}
+
+}  // namespace quorvel::worker

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include "quorvel/worker/DataLine.h"
+
+namespace quorvel::worker {
+
+// What a reading worker calls on the main window.
+class WeightWorkerView {
+public:
+    virtual ~WeightWorkerView() = default;
+
+    // May be called from any thread; the view keeps their order.
+    virtual void eventLogAppend(const QString& text) = 0;
+    virtual void logImportantEvent(const QString& text) = 0;
+    // User-interface thread only.
+    virtual void setConnectedInGUI(bool connected) = 0;
+    virtual void processDataLine(DataLine& dataLine) = 0;
+    // A warning box over the view (user-interface thread).
+    virtual void showWarning(const QString& title, const QString& message) = 0;
+};
+
+}  // namespace quorvel::worker

@@ -1,0 +1,11 @@
+// The workers deliver through queued calls, so the tests need an application object whose
+// event loop they can run.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
