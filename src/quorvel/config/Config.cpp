@@ -12,36 +12,15 @@ namespace quorvel::config {
 
 namespace {
 
-// A base-10 integer with an optional sign, no blanks, within 32 bits.
+// The strict integer of the settings' validity tests, raised as a parse failure.
 int parseInt(const QString& text) {
-    const auto fail = [&text]() -> int {
-        throw util::NumberFormatException("Not an integer: \"" + text.toStdString() + "\"");
-    };
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    if (i == text.size())
-        return fail();
-    // Accumulate the magnitude; the negative side has one more value than the positive.
-    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
-    std::int64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return fail();
-        magnitude = magnitude * 10 + (c - u'0');
-        if (magnitude > limit)
-            return fail();
-    }
-    return static_cast<int>(negative ? -magnitude : magnitude);
+    if (const auto value = ConfigHelper::parseInt(text))
+        return *value;
+    throw util::NumberFormatException("Not an integer: \"" + text.toStdString() + "\"");
 }
 
 }  // namespace
 
-// An empty port is a chosen value; only prevPort starts out unset.
 // The port starts unset, not empty: a record that never learnt a port must not overwrite the
 // stored one when it is saved.
 Config::Config() = default;

@@ -225,9 +225,10 @@ static_assert(completeInOrder(kInstrumentType, H::InstrumentType::TEXT));
 static_assert(completeInOrder(kInstrument, H::Instrument::WEDDERBURN));
 static_assert(std::size(kInstrument) == 34);
 
-// Base-10 integer: optional sign, then ASCII digits only, within 32 bits. Blanks, a point or
-// any other character make the text not an integer.
-std::optional<std::int32_t> parseInt(const QString& text) {
+}  // namespace
+
+// Blanks, a point or any other character make the text not an integer.
+std::optional<int> ConfigHelper::parseInt(const QString& text) {
     qsizetype i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
@@ -251,13 +252,15 @@ std::optional<std::int32_t> parseInt(const QString& text) {
         if (value > INT32_MAX)
             return std::nullopt;
     }
-    return static_cast<std::int32_t>(value);
+    return static_cast<int>(value);
 }
+
+namespace {
 
 bool isEmptyOrIntIn(const QString& text, std::int64_t low, std::int64_t high) {
     if (text.isEmpty())
         return true;
-    const auto value = parseInt(text);
+    const auto value = ConfigHelper::parseInt(text);
     return value && *value >= low && *value <= high;
 }
 

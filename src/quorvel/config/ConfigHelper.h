@@ -100,6 +100,9 @@ public:
         static bool isValid(int value);  // 0..255
     };
 
+    // A base-10 integer: optional sign, ASCII digits only, within 32 bits; none otherwise.
+    static std::optional<int> parseInt(const QString& text);
+
     // --- payloads of the choice constants ---
     static int getKeyCode(StartWith key);         // virtual key code, 0 for NONE
     static int getKeyCode(OutputTerminator key);  // virtual key code, 0 for NONE
