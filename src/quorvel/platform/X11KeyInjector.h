@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "quorvel/worker/KeyInjector.h"
+
+namespace quorvel::platform {
+
+// Keystrokes through the X server's XTEST extension, into whatever window has the focus.
+// Virtual key codes are mapped to X keysyms and then to the key codes of the display's current
+// keyboard map, looked up anew after the map changes.
+class X11KeyInjector : public worker::KeyInjector {
+public:
+    // Connects to `displayName`, or to $DISPLAY when it is empty. Throws std::runtime_error
+    // with a message that says what is missing (no display, no XTEST).
+    explicit X11KeyInjector(const std::string& displayName = std::string());
+    ~X11KeyInjector() override;
+
+    X11KeyInjector(const X11KeyInjector&) = delete;
+    X11KeyInjector& operator=(const X11KeyInjector&) = delete;
+
+    void keyPress(int keyCode) override;
+    void keyRelease(int keyCode) override;
+    void delay(int milliseconds) override;
+    bool isCapsLockOn() override;
+
+    // The X keysym for a virtual key code, 0 when there is none.
+    static unsigned long keysymFor(int keyCode);
+
+private:
+    void send(int keyCode, bool press);
+
+    struct Display_;
+    std::unique_ptr<Display_> x_;
+    std::mutex mutex_;  // one connection, used from the typing and user-interface threads
+};
+
+}  // namespace quorvel::platform
