@@ -1,0 +1,66 @@
+#include "quorvel/platform/RecordingKeyInjector.h"
+
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace quorvel::platform {
+
+void RecordingKeyInjector::keyPress(int keyCode) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (refused_.count(keyCode) != 0) {
+            throw std::invalid_argument("Invalid key code " + std::to_string(keyCode));
+        }
+    }
+    record(Kind::PRESS, keyCode);
+}
+
+void RecordingKeyInjector::keyRelease(int keyCode) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (refused_.count(keyCode) != 0) {
+            throw std::invalid_argument("Invalid key code " + std::to_string(keyCode));
+        }
+    }
+    record(Kind::RELEASE, keyCode);
+}
+
+void RecordingKeyInjector::delay(int milliseconds) {
+    record(Kind::DELAY, milliseconds);
+    if (sleeps_ && milliseconds > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+}
+
+bool RecordingKeyInjector::isCapsLockOn() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return capsLock_;
+}
+
+void RecordingKeyInjector::setCapsLock(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    capsLock_ = on;
+}
+
+void RecordingKeyInjector::refuse(int keyCode) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refused_.insert(keyCode);
+}
+
+std::vector<RecordingKeyInjector::Call> RecordingKeyInjector::calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+void RecordingKeyInjector::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+}
+
+void RecordingKeyInjector::record(Kind kind, int value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(Call{kind, value, std::chrono::steady_clock::now()});
+}
+
+}  // namespace quorvel::platform
