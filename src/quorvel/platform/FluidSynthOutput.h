@@ -24,7 +24,8 @@ public:
 
     // The desktop's audio device.
     static std::unique_ptr<FluidSynthOutput> audio();
-    // 16-bit signed little-endian stereo samples at SAMPLE_RATE, appended to `rawFile`.
+    // 16-bit signed little-endian stereo samples at SAMPLE_RATE into `rawFile`, written afresh
+    // at open and extended by each `render`.
     static std::unique_ptr<FluidSynthOutput> toFile(const QString& rawFile);
 
     ~FluidSynthOutput() override;

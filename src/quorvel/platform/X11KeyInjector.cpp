@@ -1,0 +1,160 @@
+#include "quorvel/platform/X11KeyInjector.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace quorvel::platform {
+
+struct X11KeyInjector::Display_ {
+    ::Display* display = nullptr;
+    int xkbEventBase = -1;  // -1 without the keyboard extension
+};
+
+namespace {
+
+std::string keysymName(unsigned long keysym) {
+    const char* name = XKeysymToString(keysym);
+    return name ? name : "0x" + std::to_string(keysym);
+}
+
+}  // namespace
+
+X11KeyInjector::X11KeyInjector(const std::string& displayName) : x_(std::make_unique<Display_>()) {
+    const char* requested = displayName.empty() ? nullptr : displayName.c_str();
+    // XDisplayName gives what Xlib will try: the argument, else $DISPLAY, else "".
+    const std::string shown = XDisplayName(requested);
+    ::Display* display = XOpenDisplay(requested);
+    if (display == nullptr) {
+        const std::string why = shown.empty()
+                                    ? "no display is named and DISPLAY is not set"
+                                    : "the X server is not running or refused the connection";
+        throw std::runtime_error("Cannot open X display \"" + shown + "\": " + why +
+                                 ". Typing keystrokes needs an X11 session (or XWayland) with "
+                                 "DISPLAY set.");
+    }
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
+        XCloseDisplay(display);
+        throw std::runtime_error("The X server on display \"" + shown +
+                                 "\" lacks the XTEST extension, which is needed to type "
+                                 "keystrokes.");
+    }
+    x_->display = display;
+
+    // An XKB-aware client gets no core MappingNotify when the layout is replaced (setxkbmap),
+    // only the XKB notifications it asked for; with them Xlib keeps its key map current.
+    int opcode = 0, xkbEventBase = 0, xkbErrorBase = 0;
+    int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(display, &opcode, &xkbEventBase, &xkbErrorBase, &xkbMajor, &xkbMinor)) {
+        const unsigned int mapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+        XkbSelectEvents(display, XkbUseCoreKbd, mapChanges, mapChanges);
+        x_->xkbEventBase = xkbEventBase;
+    }
+}
+
+X11KeyInjector::~X11KeyInjector() {
+    std::lock_guard lock(mutex_);
+    if (x_->display != nullptr)
+        XCloseDisplay(x_->display);
+}
+
+unsigned long X11KeyInjector::keysymFor(int keyCode) {
+    if (keyCode >= 48 && keyCode <= 57)
+        return XK_0 + static_cast<unsigned long>(keyCode - 48);
+    // Lower-case keysyms: the Shift key code in the sequence gives the capital.
+    if (keyCode >= 65 && keyCode <= 90)
+        return XK_a + static_cast<unsigned long>(keyCode - 65);
+    if (keyCode >= 96 && keyCode <= 105)
+        return XK_KP_0 + static_cast<unsigned long>(keyCode - 96);
+    if (keyCode >= 112 && keyCode <= 123)
+        return XK_F1 + static_cast<unsigned long>(keyCode - 112);
+    // The single keys of the layout tables and the start and end keys.
+    static constexpr struct {
+        int code;
+        unsigned long keysym;
+    } SINGLE[] = {
+        {9, XK_Tab},          {10, XK_Return},       {16, XK_Shift_L},
+        {17, XK_Control_L},   {18, XK_Alt_L},        {32, XK_space},
+        {39, XK_Right},       {40, XK_Down},         {44, XK_comma},
+        {45, XK_minus},       {46, XK_period},       {47, XK_slash},
+        {59, XK_semicolon},   {61, XK_equal},        {91, XK_bracketleft},
+        {92, XK_backslash},   {93, XK_bracketright}, {106, XK_KP_Multiply},
+        {107, XK_KP_Add},     {111, XK_KP_Divide},   {127, XK_Delete},
+        {128, XK_dead_grave}, {129, XK_dead_acute},  {130, XK_dead_circumflex},
+        {153, XK_less},       {192, XK_grave},       {222, XK_apostrophe},
+        {513, XK_colon},      {515, XK_dollar},      {517, XK_exclam},
+        {520, XK_numbersign}, {521, XK_plus},        {522, XK_parenright},
+    };
+    for (const auto& entry : SINGLE)
+        if (entry.code == keyCode)
+            return entry.keysym;
+    return 0;
+}
+
+void X11KeyInjector::keyPress(int keyCode) {
+    send(keyCode, true);
+}
+
+void X11KeyInjector::keyRelease(int keyCode) {
+    send(keyCode, false);
+}
+
+void X11KeyInjector::delay(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool X11KeyInjector::isCapsLockOn() {
+    std::lock_guard lock(mutex_);
+    ::Display* display = x_->display;
+    const Atom capsLock = XInternAtom(display, "Caps Lock", False);
+    int index = 0;
+    Bool on = False;
+    Bool real = False;
+    XkbIndicatorMapRec map{};
+    if (capsLock != None && XkbGetNamedIndicator(display, capsLock, &index, &on, &map, &real))
+        return on != False;
+    // Servers without named indicators keep Caps Lock in the first indicator bit.
+    unsigned int state = 0;
+    if (XkbGetIndicatorState(display, XkbUseCoreKbd, &state) == Success)
+        return (state & 1u) != 0;
+    return false;
+}
+
+void X11KeyInjector::send(int keyCode, bool press) {
+    const unsigned long keysym = keysymFor(keyCode);
+    if (keysym == 0)
+        throw std::invalid_argument("No X keysym for virtual key code " + std::to_string(keyCode));
+
+    std::lock_guard lock(mutex_);
+    ::Display* display = x_->display;
+    // The round trip makes sure a map change made before this key has reached our queue, so
+    // the key is looked up on the map now in force.
+    XSync(display, False);
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+        } else if (x_->xkbEventBase >= 0 && event.type == x_->xkbEventBase) {
+            // A new keyboard (setxkbmap) Xlib reloads by itself; a changed map we pass on.
+            auto* xkb = reinterpret_cast<XkbEvent*>(&event);
+            if (xkb->any.xkb_type == XkbMapNotify)
+                XkbRefreshKeyboardMapping(&xkb->map);
+        }
+    }
+    const KeyCode code = XKeysymToKeycode(display, keysym);
+    if (code == 0)
+        throw std::invalid_argument("Virtual key code " + std::to_string(keyCode) + " (keysym " +
+                                    keysymName(keysym) +
+                                    ") is not on the X display's current keyboard map");
+    XTestFakeKeyEvent(display, code, press ? True : False, CurrentTime);
+    XFlush(display);
+}
+
+}  // namespace quorvel::platform
