@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QStringList>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTextEdit>
+
+#include <memory>
+
+#include "quorvel/AutoConnectButton.h"
+#include "quorvel/DecimalSeparatorBox.h"
+#include "quorvel/JLabelHtml.h"
+#include "quorvel/MessagePresenter.h"
+#include "quorvel/OptionButton.h"
+#include "quorvel/OptionCheckBox.h"
+#include "quorvel/OptionComboBox.h"
+#include "quorvel/OptionTextField.h"
+#include "quorvel/config/Config.h"
+#include "quorvel/util/Bundle.h"
+
+namespace quorvel {
+
+// The application's only top-level window: every setting as a control on the pages of one
+// tabbed pane, the start/stop button, the status line, the event log and the about page.
+// Every control carries its name as its object name ("portList", "startStopJButton", ...).
+class ZoviziDeZizFrame2 : public QMainWindow {
+    Q_OBJECT
+public:
+    using H = config::ConfigHelper;
+
+    static constexpr int WIDTH = 480;
+    static constexpr int HEIGHT = 405;
+
+    // The window over `config`, offering `portNames` (bare names, shown in their friendly form
+    // where FriendlyPortUtil has a record). Every box and question goes through `messages`.
+    ZoviziDeZizFrame2(config::Config config, QStringList portNames,
+                      std::shared_ptr<MessagePresenter> messages, QWidget* parent = nullptr);
+    ~ZoviziDeZizFrame2() override;
+
+    config::Config& getConfig() { return config; }
+
+    // Reads every control back into `config`.
+    void updateConfigFromTabs();
+    // Stopped layout (seven pages) or running layout (Start, event log, about).
+    void setConnectedInGUI(bool connected);
+
+    // Rebuilds `portList` from bare port names (friendly entries where known).
+    void setPortNames(const QStringList& portNames);
+
+    // "tolvane32.png", "tolvane24.png", "tolvane20.png", "tolvane16.png" from the resources;
+    // a missing one prints "Couldn't find file: " and the path to the error stream.
+    static QIcon loadIcons();
+
+    // --- components, created once by initComponents ---
+    QTabWidget* tabbedPane = nullptr;
+    JLabelHtml* statusJLabel = nullptr;
+    QWidget* panel1 = nullptr;
+    QWidget* inputPanel = nullptr;
+    QWidget* processingPanel = nullptr;
+    QWidget* outputPanel = nullptr;
+    QWidget* settingsPanel = nullptr;
+    QWidget* eventLogPanel = nullptr;
+    QWidget* aboutPanel = nullptr;
+
+    QPushButton* startStopJButton = nullptr;
+
+    QComboBox* portList = nullptr;
+    OptionComboBox<H::Instrument>* instrumentBox = nullptr;
+    OptionComboBox<H::BitRates>* bitRateBox = nullptr;
+    OptionComboBox<H::DataBits>* dataBitsBox = nullptr;
+    OptionComboBox<H::StopBits>* stopBitsBox = nullptr;
+    OptionComboBox<H::Parity>* parityBox = nullptr;
+    QComboBox* inputTerminatorBox = nullptr;  // editable: a constant or a typed byte value
+    QPushButton* autoButton = nullptr;
+    QPushButton* defaultButton = nullptr;
+    QPushButton* refreshPortsButton = nullptr;
+    OptionButton* customizeButton = nullptr;
+
+    MathOperationBox* mathOperationBox = nullptr;
+    OptionTextField* mathOperandTextField = nullptr;
+    OptionTextField* decimalTextField = nullptr;
+    RoundingMethodBox* roundingMethodBox = nullptr;
+    EditOperationComboBox* editOperationComboBox = nullptr;
+    EditPositionComboBox* editPositionComboBox = nullptr;
+    OptionTextField* editNumCharactersTextField = nullptr;
+    OptionTextField* removeCharactersTextField = nullptr;
+    OptionCheckBox* ignoreDuplicatesCheckBox = nullptr;
+    OptionButton* adjustIgnoreButton = nullptr;
+
+    DecimalSeparatorBox* decimalSeparatorBox = nullptr;
+    OptionComboBox<H::OutputTerminator>* outputTerminatorBox = nullptr;
+    SoundComboBox* soundComboBox = nullptr;
+    OptionComboBox<H::KeyboardType>* keyboardTypeBox = nullptr;
+    StartWithBox* startWithBox = nullptr;
+    OptionTextField* delayTextField = nullptr;
+
+    QRadioButton* manualConnectButton = nullptr;
+    AutoConnectButton* autoConnectButton = nullptr;
+    QButtonGroup* connectButtonGroup = nullptr;
+    OptionCheckBox* abortAutoStartCheckBox = nullptr;
+    OptionCheckBox* minimizeToTrayCheckBox = nullptr;
+    OptionCheckBox* notifyWhenMinimizedToTrayCheckBox = nullptr;
+    OptionCheckBox* checkForUpdatesCheckBox = nullptr;
+    OptionButton* importSettingsButton = nullptr;
+    OptionButton* exportSettingsButton = nullptr;
+
+    QTextEdit* eventLog = nullptr;
+    QTextBrowser* aboutPane = nullptr;
+
+protected:
+    // --- handlers; the actions behind the buttons come with the application ---
+    virtual void startStopJButtonActionPerformed();
+    virtual void autoButtonActionPerformed();
+    virtual void defaultButtonActionPerformed();
+    virtual void refreshPortsButtonActionPerformed();
+    virtual void customizeButtonActionPerformed();
+    virtual void adjustIgnoreButtonActionPerformed();
+    virtual void importSettingsButtonActionPerformed();
+    virtual void exportSettingsButtonActionPerformed();
+    virtual void tabbedPaneStateChanged(int index);
+    virtual void aboutPaneHyperlinkUpdate(const QUrl& address);
+
+    void instrumentBoxItemStateChanged(int index);
+    void inputTerminatorBoxItemStateChanged();
+    void mathOperationBoxItemStateChanged(int index);
+    void delayTextFieldCaretUpdate();
+    void connectButtonActionPerformed();
+
+    // The validators of the free-text fields.
+    void MathOperandTextFieldUpdate();
+    void DecimalTextFieldUpdate();
+    void EditNumCharactersTextFieldUpdate();
+    void RemoveCharactersTextFieldUpdate();
+
+    const util::Bundle& bundle;
+    config::Config config;
+    std::shared_ptr<MessagePresenter> messages;
+    QStringList portNames;
+    bool divisionMessageShown = false;
+
+private:
+    void createOptionWidgets();
+    void initComponents();
+    QString text(const char* key) const;
+};
+
+}  // namespace quorvel
