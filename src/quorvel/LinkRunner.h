@@ -19,6 +19,9 @@ public:
 
     // Waits until every started runner has finished its background step (tests).
     static void waitForAll();
+    // Queues the failure box on the user-interface thread; also for a link without an address,
+    // which cannot become a runner.
+    static void reportFailure();
 
 private:
     QUrl address_;
