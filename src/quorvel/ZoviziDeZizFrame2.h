@@ -148,7 +148,44 @@ protected:
 private:
     void createOptionWidgets();
     void initComponents();
-    QString text(const char* key) const;
+    QWidget* buildInputPanel();
+    QWidget* buildProcessingPanel();
+    QWidget* buildOutputPanel();
+    QWidget* buildSettingsPanel();
+    void connectHandlers();
+
+    // The plain setting controls: each stores its value through the Config setter of its name.
+    void bitRateBoxItemStateChanged();
+    void dataBitsBoxItemStateChanged();
+    void stopBitsBoxItemStateChanged();
+    void parityBoxItemStateChanged();
+    void roundingMethodBoxItemStateChanged();
+    void editOperationComboBoxItemStateChanged();
+    void editPositionComboBoxItemStateChanged();
+    void decimalSeparatorBoxItemStateChanged();
+    void outputTerminatorBoxItemStateChanged();
+    void soundComboBoxItemStateChanged();
+    void keyboardTypeBoxItemStateChanged();
+    void startWithBoxItemStateChanged();
+    void minimizeToTrayCheckBoxItemStateChanged();
+    void notifyWhenMinimizedToTrayCheckBoxItemStateChanged();
+    void checkForUpdatesCheckBoxItemStateChanged();
+    void abortAutoStartCheckBoxItemStateChanged();
+    void ignoreDuplicatesCheckBoxActionPerformed();
+
+    // For a text that failed its check: shows `message` (title "error") once and, on a later
+    // turn of the event loop, sets the field to `resetText` (empty: the field is emptied).
+    void refuseField(QLineEdit* field, const QString& message,
+                     const QString& resetText = QString());
+    // Shows the stored input terminator: its constant when one matches, else the number.
+    void showInputTerminator();
+
+    // Fields whose reset is queued: one message per bad entry, not one per keystroke after it.
+    QList<QLineEdit*> pendingResets;
+    bool checkingInputTerminator = false;
+    // Set while the user types into the operand field: "0", "-" or "0." are then the start of
+    // a number such as 0.5, not a refused entry; the entry is judged when editing finishes.
+    bool operandBeingTyped = false;
 };
 
 }  // namespace quorvel
