@@ -23,9 +23,11 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-# Until the main window lands: the simulator on a pseudo-terminal, read back by a small reader.
+# The program; without PORT a simulated scale on a pseudo-terminal is its only port.
+# A real instrument: make run PORT=/dev/ttyUSB0 (only a PORT given to make counts; some
+# environments export PORT for other purposes).
 run: build
-	@scripts/run-demo $(BUILD)/bin
+	@scripts/run-demo $(BUILD)/bin $(if $(filter command line,$(origin PORT)),$(PORT))
 
 bench: deps
 	@cmake -S . -B $(BUILD) -DTOLVANE_BENCH=ON $(CMAKE_ARGS) >/dev/null

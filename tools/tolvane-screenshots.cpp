@@ -36,6 +36,8 @@ class PrintingPresenter : public quorvel::MessagePresenter {
         print("question", title, question);
         return false;
     }
+    QString chooseSaveFile(QWidget*, const QString&) override { return QString(); }
+    QString chooseOpenFile(QWidget*) override { return QString(); }
 
   private:
     static void print(const char* kind, const QString& title, const QString& message) {

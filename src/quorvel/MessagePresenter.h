@@ -18,6 +18,9 @@ public:
     // True for "yes" / "OK".
     virtual bool askYesNo(QWidget* parent, const QString& title, const QString& question) = 0;
     virtual bool askOkCancel(QWidget* parent, const QString& title, const QString& question) = 0;
+    // File choosers; an empty result means the user cancelled.
+    virtual QString chooseSaveFile(QWidget* parent, const QString& proposedName) = 0;
+    virtual QString chooseOpenFile(QWidget* parent) = 0;
 };
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "quorvel/QtMessagePresenter.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace quorvel {
@@ -28,6 +30,25 @@ bool QtMessagePresenter::askOkCancel(QWidget* parent, const QString& title,
                                      const QString& question) {
     return QMessageBox::question(parent, title, question, QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+namespace {
+
+QString settingsFilter() {
+    return QStringLiteral("Settings (*.xml);;All files (*)");
+}
+
+}  // namespace
+
+QString QtMessagePresenter::chooseSaveFile(QWidget* parent, const QString& proposedName) {
+    // The program asks its own overwrite question, after the choice.
+    return QFileDialog::getSaveFileName(parent, QString(), QDir::home().filePath(proposedName),
+                                        settingsFilter(), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QString QtMessagePresenter::chooseOpenFile(QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QString(), QDir::homePath(), settingsFilter());
 }
 
 }  // namespace quorvel

@@ -12,6 +12,9 @@ public:
     void information(QWidget* parent, const QString& title, const QString& message) override;
     bool askYesNo(QWidget* parent, const QString& title, const QString& question) override;
     bool askOkCancel(QWidget* parent, const QString& title, const QString& question) override;
+    // QFileDialog, XML files first.
+    QString chooseSaveFile(QWidget* parent, const QString& proposedName) override;
+    QString chooseOpenFile(QWidget* parent) override;
 };
 
 }  // namespace quorvel

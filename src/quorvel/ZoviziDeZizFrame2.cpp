@@ -2,6 +2,8 @@
 
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QEvent>
 #include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
@@ -28,9 +30,20 @@
 #include <stdexcept>
 #include <utility>
 
+#include "quorvel/CustomRegExDialog.h"
+#include "quorvel/IgnoreDialog.h"
+#include "quorvel/LinkRunner.h"
 #include "quorvel/QtMessagePresenter.h"
+#include "quorvel/SettingsTransfer.h"
+#include "quorvel/config/ConfigStore.h"
 #include "quorvel/config/Instrument.h"
+#include "quorvel/util/BundleKeys.h"
 #include "quorvel/util/FriendlyPortUtil.h"
+#include "quorvel/worker/WeightWorkerAnd.h"
+#include "quorvel/worker/WeightWorkerBarcode.h"
+#include "serialkit/IOException.h"
+#include "serialkit/SerialPortLocal.h"
+#include "serialkit/SystemProperties.h"
 
 namespace quorvel {
 
@@ -134,9 +147,112 @@ ZoviziDeZizFrame2::ZoviziDeZizFrame2(config::Config config, QStringList portName
     createOptionWidgets();
     initComponents();
     setWindowIcon(loadIcons());
+    currentPage = tabbedPane->currentWidget();
+}
+
+ZoviziDeZizFrame2::ZoviziDeZizFrame2(const QStringList& arguments, FrameServices frameServices,
+                                     QWidget* parent)
+    : QMainWindow(parent),
+      bundle(util::Bundle::tolvane()),
+      messages(frameServices.messages ? frameServices.messages
+                                      : std::make_shared<QtMessagePresenter>()),
+      services(std::move(frameServices)) {
+    services.messages = messages;
+
+    // 1. Every text the program shows must be there before anything is shown.
+    const QStringList missingKeys = util::BundleKeys::missing();
+    if (!missingKeys.isEmpty()) {
+        for (const QString& key : missingKeys) {
+            std::cerr << "Missing resource: " << key.toStdString() << std::endl;
+        }
+        messages->error(this, "Fatal error",
+                        "Program files seem to be damaged or missing!\nTry downloading and "
+                        "reinstalling the program.");
+        abandonStartUp(4);
+        return;
+    }
+
+    // 2. Ports: a port named on the command line is the only one offered.
+    if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
+        portNames = QStringList{arguments.first()};
+        portFromCommandLine = true;
+    }
+    // Asked before any listing: without its native part the serial layer has no ports to list
+    // and none to open.
+    if (!serialkit::SerialPortLocal::isLibraryLoaded()) {
+        QString message =
+            util::Bundle::tolvane().getString("library.skwin.not.found.or.not.matching.your.system");
+        const auto osName = serialkit::SystemProperties::get("SK_OSNAME");
+        const auto osArch = serialkit::SystemProperties::get("SK_OSARCH");
+        if (osName && osArch && !osName->empty() && !osArch->empty()) {
+            message += " (" + QString::fromStdString(*osName) + " " +
+                       QString::fromStdString(*osArch) + ")";
+        }
+        message += util::Bundle::tolvane().getString("program.will.now.exit");
+        messages->error(this, util::Bundle::tolvane().getString("fatal.error"), message);
+        abandonStartUp(2);
+        return;
+    }
+    if (!portFromCommandLine) {
+        portNames = listPorts();
+    }
+
+    // 3. Settings; a damaged or unreadable store still leaves a usable window.
+    try {
+        config::ConfigStore store;
+        if (!store.loadConfig(config, portNames)) {
+            messages->error(this, util::Bundle::tolvane().getString("error.while.loading.settings"),
+                            util::Bundle::tolvane().getString("invalid.settings.replaced.by.defaults"));
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "loadConfig: " << e.what() << std::endl;
+        messages->error(this, util::Bundle::tolvane().getString("error.while.loading.settings"),
+                        util::Bundle::tolvane().getString("access.error.while.loading.settings"));
+    }
+    oldConfig = std::make_unique<config::Config>(config);
+    persistent = true;
+
+    // 4. Components.
+    createOptionWidgets();
+    initComponents();
+    currentPage = tabbedPane->currentWidget();
+
+    // 5. Update check.
+    if (config.checkForUpdates) {
+        startUpdateCheck();
+    }
+
+    // 6. Icons.
+    setWindowIcon(loadIcons());
+
+    // 7. What the controls show is what runs; tray support when asked for.
+    updateConfigFromTabs();
+    if (config.minimizeToTray) {
+        addMinimizeToTraySupport();
+    }
+
+    // 8. Auto start.
+    if (config.getConnect() == H::Connect::AUTO) {
+        if (config.abortAutoStartWhenPrevPortNotAvailable && !portFromCommandLine &&
+            config.getPort() != config.getPrevPort()) {
+            // clang-format off
+            messages->error(this, util::Bundle::tolvane().getString("error"),
+                            util::Bundle::substitute(util::Bundle::tolvane().getString("previously.used.port.0.no.longer.available.naborting.auto.start"), {config.getPrevPort()}));
+            // clang-format on
+        } else {
+            startReading();
+            if (config.minimizeToTray) {
+                setWindowState(windowState() | Qt::WindowMinimized);
+            }
+        }
+    }
 }
 
 ZoviziDeZizFrame2::~ZoviziDeZizFrame2() {
+    // The worker first: once it is gone nothing reaches this window from its thread.
+    worker.reset();
+    dropStages();
+    traySupport.reset();
     // The controls die after this object's own members; none may call back into it meanwhile.
     for (QObject* child : findChildren<QObject*>()) {
         QObject::disconnect(child, nullptr, this, nullptr);
@@ -270,6 +386,7 @@ void ZoviziDeZizFrame2::initComponents() {
     eventLog->setObjectName("eventLog");
     eventLog->setReadOnly(true);
     logLayout->addWidget(eventLog);
+    eventLogWriter = new EventLog(eventLog, this);
 
     aboutPanel = new QWidget(tabbedPane);
     aboutPanel->setObjectName("aboutPanel");
@@ -871,6 +988,9 @@ void ZoviziDeZizFrame2::setConnectedInGUI(bool connected) {
         messages->error(this, util::Bundle::tolvane().getString("error"),
                         util::Bundle::tolvane().getString("internal.error"));
     }
+    if (!connected) {
+        finishRun();
+    }
 }
 
 // --- handlers with more to do than storing ---
@@ -1084,6 +1204,15 @@ void ZoviziDeZizFrame2::startWithBoxItemStateChanged() {
 
 void ZoviziDeZizFrame2::minimizeToTrayCheckBoxItemStateChanged() {
     config.minimizeToTray = minimizeToTrayCheckBox->isChecked();
+    // Only the program's window goes to the tray; a window over a given Config stays plain.
+    if (!persistent) {
+        return;
+    }
+    if (config.minimizeToTray && !traySupport) {
+        addMinimizeToTraySupport();
+    } else if (!config.minimizeToTray && traySupport) {
+        removeMinimizeToTraySupport();
+    }
 }
 
 void ZoviziDeZizFrame2::notifyWhenMinimizedToTrayCheckBoxItemStateChanged() {
@@ -1102,46 +1231,448 @@ void ZoviziDeZizFrame2::ignoreDuplicatesCheckBoxActionPerformed() {
     config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
 }
 
-// --- actions: the application fills these in ---
+// --- start-up helpers ---
 
-void ZoviziDeZizFrame2::startStopJButtonActionPerformed() {
-    // Starting and stopping the reading belong to the application.
+void ZoviziDeZizFrame2::abandonStartUp(int code) {
+    startUpFailed = true;
+    hide();
+    exitProgram(code);
 }
 
+void ZoviziDeZizFrame2::setVisible(bool visible) {
+    if (visible && startUpFailed) {
+        return;
+    }
+    QMainWindow::setVisible(visible);
+}
+
+void ZoviziDeZizFrame2::exitProgram(int code) {
+    if (services.exitProgram) {
+        services.exitProgram(code);
+    } else {
+        QCoreApplication::exit(code);
+    }
+}
+
+void ZoviziDeZizFrame2::startUpdateCheck() {
+    // The background check of the maker's version file belongs here; until it exists a start
+    // with checkForUpdates set simply does not check.
+}
+
+QStringList ZoviziDeZizFrame2::listPorts() {
+    std::vector<std::string> listed;
+    try {
+        listed = serialkit::SerialPortLocal::getPortList();
+    } catch (const std::exception& e) {
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("error.listing.available.ports") +
+                            QString::fromUtf8(e.what()));
+        return {};
+    }
+    try {
+        util::FriendlyPortUtil::loadPortInfoList();
+    } catch (const std::exception&) {
+        // No driver records on this platform: the bare names are shown.
+    }
+    QStringList names;
+    bool gap = false;
+    for (const std::string& name : listed) {
+        if (name.empty()) {
+            gap = true;
+        } else {
+            names << QString::fromStdString(name);
+        }
+    }
+    if (names.isEmpty()) {
+        // clang-format off
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("no.rs.232.port.found.on.your.system.program.will.now.exit"));
+        // clang-format on
+    } else if (gap) {
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("error.listing.available.ports"));
+    }
+    return names;
+}
+
+bool ZoviziDeZizFrame2::saveSettings() {
+    try {
+        return config::ConfigStore().saveConfig(config);
+    } catch (const std::exception& e) {
+        std::cerr << "saveConfig exception: " << e.what() << std::endl;
+        return false;
+    }
+}
+
+// --- the log and the status line ---
+
+void ZoviziDeZizFrame2::eventLogAppend(const QString& text) {
+    if (eventLogWriter != nullptr) {
+        eventLogWriter->append(text, EventLog::Style::REGULAR);
+    }
+}
+
+void ZoviziDeZizFrame2::logImportantEvent(const QString& text) {
+    if (eventLogWriter != nullptr) {
+        eventLogWriter->append(text, EventLog::Style::IMPORTANT);
+    }
+}
+
+void ZoviziDeZizFrame2::showWarning(const QString& title, const QString& message) {
+    messages->warning(this, title, message);
+}
+
+void ZoviziDeZizFrame2::setStatus(const QString& text) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, text] { setStatus(text); }, Qt::QueuedConnection);
+        return;
+    }
+    if (statusJLabel != nullptr) {
+        statusJLabel->setText(text);
+    }
+}
+
+void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
+    if (ignorer) {
+        try {
+            ignorer->process(&dataLine);
+        } catch (const std::exception& e) {
+            // A value the filter cannot compare is typed rather than lost.
+            logImportantEvent(QString::fromUtf8(e.what()));
+        }
+    }
+    if (soundBot && dataLine.hasValue()) {
+        soundBot->play();
+    }
+    if (eventLogWriter != nullptr) {
+        eventLogWriter->appendDataLine(dataLine);
+    }
+    setStatus(util::Bundle::tolvane().getString("line.count") +
+              QString::number(dataLine.getNumber()));
+    // Lines still arriving after a stop are shown but not typed.
+    if (keybot) {
+        worker::Keybot::enqueue(dataLine.getProcessedData());
+    }
+}
+
+// --- start and stop ---
+
+void ZoviziDeZizFrame2::startStopJButtonActionPerformed() {
+    if (running) {
+        stopReading();
+    } else {
+        startReading();
+    }
+}
+
+void ZoviziDeZizFrame2::startReading() {
+    if (startUpFailed || running) {
+        return;
+    }
+    // A stopped worker whose end has not been reported yet still holds the port; it goes now,
+    // and since it will report nothing more, the stopped layout is shown for it.
+    if (worker) {
+        const bool reported = worker->isDone();
+        worker.reset();
+        if (!reported) {
+            setConnectedInGUI(false);
+        }
+    }
+    updateConfigFromTabs();
+
+    const H::Instrument instrument =
+        config.getInstrument().value_or(S<H::Instrument>::getDefault());
+
+    // Typing.
+    std::shared_ptr<worker::KeyInjector> injector;
+    try {
+        if (!services.keyInjector) {
+            throw std::runtime_error("No keystroke output on this desktop");
+        }
+        injector = services.keyInjector();
+        if (!injector) {
+            throw std::runtime_error("No keystroke output on this desktop");
+        }
+        keybot = std::make_unique<worker::Keybot>(
+            this, config::InstrumentPresets::getKeyMapType(instrument), config.getKeyboardType(),
+            config.getOutputTerminator(), config.getStartWith(), config.getDelayAsInt(), injector);
+    } catch (const std::exception& e) {
+        dropStages();
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("error.initializing.keyboard.output") +
+                            QString::fromUtf8(e.what()));
+        return;
+    }
+    try {
+        if (injector->isCapsLockOn()) {
+            messages->warning(this, util::Bundle::tolvane().getString("warning"),
+                              util::Bundle::tolvane().getString("please.turn.off.caps.lock"));
+        }
+    } catch (const std::exception&) {
+        // Not knowing the caps-lock state is no reason to refuse the start.
+    }
+
+    // Sound, optional: reading goes on without it.
+    if (config.getSound() != H::Sound::NONE) {
+        try {
+            if (!services.soundOutput) {
+                throw std::runtime_error("No sound output on this desktop");
+            }
+            soundBot = std::make_unique<worker::SoundBot>(H::getPercussionNumber(config.getSound()),
+                                                          services.soundOutput());
+        } catch (const std::exception& e) {
+            soundBot.reset();
+            // clang-format off
+            messages->error(this, util::Bundle::tolvane().getString("sound.output.error"),
+                            util::Bundle::tolvane().getString("error.while.initializing.sound.output") + QString::fromUtf8(e.what()));
+            // clang-format on
+        }
+    }
+
+    // The worker opens the port; a refusal leaves nothing of this run behind.
+    try {
+        if (config.ignoreDuplicates) {
+            ignorer = std::make_unique<worker::Ignorer>(config);
+        }
+        if (config::InstrumentPresets::getInstrumentType(instrument) ==
+            H::InstrumentType::TEXT) {
+            worker = std::make_unique<worker::WeightWorkerBarcode>(*this, config::Config(config));
+        } else if (instrument == H::Instrument::AND || instrument == H::Instrument::AND_EM) {
+            worker = std::make_unique<worker::WeightWorkerAnd>(*this, config::Config(config));
+        } else {
+            worker = std::make_unique<worker::WeightWorker>(*this, config::Config(config));
+        }
+    } catch (const serialkit::IOException& e) {
+        worker.reset();
+        dropStages();
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("error.opening.port") +
+                            QString::fromUtf8(e.what()));
+        return;
+    } catch (const std::invalid_argument& e) {
+        worker.reset();
+        dropStages();
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("invalid.setting") +
+                            QString::fromUtf8(e.what()));
+        return;
+    } catch (const std::exception& e) {
+        worker.reset();
+        dropStages();
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("error.opening.port") +
+                            QString::fromUtf8(e.what()));
+        return;
+    }
+
+    keybot->start();
+    eventLogAppend(util::Bundle::tolvane().getString("ZoviziDeZizFrame2.deviceLabel.text") + " " +
+                   S<H::Instrument>::name(instrument));
+    if (!config.getCustomRegEx().isEmpty()) {
+        eventLogAppend("Custom regEx: " + config.getCustomRegEx());
+    }
+    eventLogAppend(util::Bundle::tolvane().getString("keyboard.output.started.type") + " " +
+                   S<H::KeyboardType>::name(config.getKeyboardType()));
+    running = true;
+    worker->start();
+}
+
+void ZoviziDeZizFrame2::stopReading() {
+    running = false;
+    // The worker reports its end (stopped layout, closed port) on a later turn of the loop.
+    if (worker) {
+        worker->cancel();
+    }
+    dropStages();
+}
+
+void ZoviziDeZizFrame2::dropStages() {
+    if (keybot) {
+        keybot->interrupt();
+        keybot.reset();
+    }
+    if (soundBot) {
+        try {
+            soundBot->close();
+        } catch (const std::exception& e) {
+            std::cerr << "Closing the sound output: " << e.what() << std::endl;
+        }
+        soundBot.reset();
+    }
+    ignorer.reset();
+}
+
+void ZoviziDeZizFrame2::finishRun() {
+    if (worker && !worker->isDone()) {
+        // Only the layout was switched; the run goes on.
+        return;
+    }
+    dropStages();
+    running = false;
+    if (worker) {
+        // The worker is still inside its completion; it goes once that has returned.
+        const worker::WeightWorker* finished = worker.get();
+        QMetaObject::invokeMethod(
+            this,
+            [this, finished] {
+                if (worker.get() == finished) {
+                    worker.reset();
+                }
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+// --- the other buttons ---
+
 void ZoviziDeZizFrame2::autoButtonActionPerformed() {
-    // The auto port dialog belongs to the application.
+    // The auto port dialog comes with the port scan; until then the button does nothing.
 }
 
 void ZoviziDeZizFrame2::defaultButtonActionPerformed() {
-    // Loading the instrument's line defaults belongs to the application.
+    if (instrumentBox->currentIndex() < 0) {
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("no.default.values.available.for.this.device"));
+        return;
+    }
+    const H::Instrument instrument = instrumentBox->selected();
+    if (const auto note = config::InstrumentPresets::getDefaultMessage(instrument)) {
+        messages->information(this, "Info", *note);
+    }
+    const config::Config preset = config::InstrumentPresets::getDefaultConfig(instrument);
+    const auto pick = [](auto* box, auto tag, int code) {
+        using E = decltype(tag);
+        if (S<E>::isValid(code)) {
+            box->select(S<E>::fromCode(code));
+        }
+    };
+    pick(bitRateBox, H::BitRates{}, preset.getBitRate());
+    bitRateBoxItemStateChanged();
+    pick(dataBitsBox, H::DataBits{}, preset.getDataBits());
+    dataBitsBoxItemStateChanged();
+    pick(stopBitsBox, H::StopBits{}, preset.getStopBits());
+    stopBitsBoxItemStateChanged();
+    pick(parityBox, H::Parity{}, preset.getParity());
+    parityBoxItemStateChanged();
+    config.setInputTerminator(preset.getInputTerminator());
+    showInputTerminator();
 }
 
 void ZoviziDeZizFrame2::refreshPortsButtonActionPerformed() {
-    // Listing the ports again belongs to the application.
+    // The chosen port stays chosen when it is still there.
+    const QString chosen = portList->currentIndex() >= 0
+                               ? util::FriendlyPortUtil::getUnfriendlyPortName(portList->currentText())
+                               : config.getPort();
+    const QStringList names = listPorts();
+    setPortNames(names);
+    const qsizetype index = names.indexOf(chosen);
+    if (index >= 0) {
+        portList->setCurrentIndex(static_cast<int>(index));
+    }
 }
 
 void ZoviziDeZizFrame2::customizeButtonActionPerformed() {
-    // The custom pattern dialog belongs to the application.
+    CustomRegExDialog::customize(this, config, messages,
+                                 [this](QDialog& dialog) { return execDialog(dialog); });
 }
 
 void ZoviziDeZizFrame2::adjustIgnoreButtonActionPerformed() {
-    // The ignore dialog belongs to the application.
+    IgnoreDialog::adjust(this, config, messages,
+                         [this](QDialog& dialog) { return execDialog(dialog); });
+}
+
+int ZoviziDeZizFrame2::execDialog(QDialog& dialog) {
+    return dialog.exec();
 }
 
 void ZoviziDeZizFrame2::importSettingsButtonActionPerformed() {
-    // Importing settings belongs to the application.
+    SettingsTransfer(this, messages).importSettings([this](int code) { exitProgram(code); });
 }
 
 void ZoviziDeZizFrame2::exportSettingsButtonActionPerformed() {
-    // Exporting settings belongs to the application.
+    SettingsTransfer(this, messages).exportSettings([this] {
+        updateConfigFromTabs();
+        saveSettings();
+    });
 }
 
-void ZoviziDeZizFrame2::tabbedPaneStateChanged(int) {
-    // Saving on leaving a page belongs to the application.
+void ZoviziDeZizFrame2::tabbedPaneStateChanged(int index) {
+    QWidget* left = currentPage;
+    currentTabIndex = index;
+    currentPage = tabbedPane->widget(index);
+    if (!persistent || !oldConfig) {
+        return;
+    }
+    // Input, processing, output and about; leaving the settings page does not save.
+    if (left != inputPanel && left != processingPanel && left != outputPanel &&
+        left != aboutPanel) {
+        return;
+    }
+    updateConfigFromTabs();
+    if (!config.hasChanged(*oldConfig)) {
+        return;
+    }
+    oldConfig = std::make_unique<config::Config>(config);
+    if (!saveSettings()) {
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().getString("autosave.error"));
+    }
 }
 
-void ZoviziDeZizFrame2::aboutPaneHyperlinkUpdate(const QUrl&) {
-    // Opening the about page's links belongs to the application.
+void ZoviziDeZizFrame2::aboutPaneHyperlinkUpdate(const QUrl& address) {
+    try {
+        LinkRunner(address).start();
+    } catch (const std::invalid_argument&) {
+        LinkRunner::reportFailure();
+    }
+}
+
+// --- tray and closing ---
+
+void ZoviziDeZizFrame2::addMinimizeToTraySupport() {
+    if (!traySupport) {
+        std::function<bool()> available = services.trayAvailable;
+        if (!available) {
+            available = [] { return false; };
+        }
+        traySupport = std::make_unique<TraySupport>(
+            this, [this] { return config.notifyWhenMinimizedToTray; }, available);
+    }
+    traySupport->addMinimizeToTraySupport();
+}
+
+void ZoviziDeZizFrame2::removeMinimizeToTraySupport() {
+    if (traySupport) {
+        traySupport->removeMinimizeToTraySupport();
+        traySupport.reset();
+    }
+}
+
+void ZoviziDeZizFrame2::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        windowStateChanged();
+    }
+}
+
+void ZoviziDeZizFrame2::windowStateChanged() {
+    if (traySupport) {
+        traySupport->windowStateChanged();
+    }
+}
+
+void ZoviziDeZizFrame2::closeEvent(QCloseEvent* event) {
+    if (running) {
+        stopReading();
+    }
+    if (persistent && !startUpFailed) {
+        updateConfigFromTabs();
+        if (!saveSettings()) {
+            messages->error(this, util::Bundle::tolvane().getString("error"),
+                            util::Bundle::tolvane().getString("access.error.while.saving.settings"));
+        }
+    }
+    event->accept();
 }
 
 }  // namespace quorvel

@@ -16,21 +16,29 @@
 
 #include "quorvel/AutoConnectButton.h"
 #include "quorvel/DecimalSeparatorBox.h"
+#include "quorvel/EventLog.h"
+#include "quorvel/FrameServices.h"
 #include "quorvel/JLabelHtml.h"
 #include "quorvel/MessagePresenter.h"
 #include "quorvel/OptionButton.h"
 #include "quorvel/OptionCheckBox.h"
 #include "quorvel/OptionComboBox.h"
 #include "quorvel/OptionTextField.h"
+#include "quorvel/TraySupport.h"
 #include "quorvel/config/Config.h"
 #include "quorvel/util/Bundle.h"
+#include "quorvel/worker/Ignorer.h"
+#include "quorvel/worker/Keybot.h"
+#include "quorvel/worker/SoundBot.h"
+#include "quorvel/worker/WeightWorker.h"
+#include "quorvel/worker/WeightWorkerView.h"
 
 namespace quorvel {
 
 // The application's only top-level window: every setting as a control on the pages of one
 // tabbed pane, the start/stop button, the status line, the event log and the about page.
 // Every control carries its name as its object name ("portList", "startStopJButton", ...).
-class ZoviziDeZizFrame2 : public QMainWindow {
+class ZoviziDeZizFrame2 : public QMainWindow, public worker::WeightWorkerView {
     Q_OBJECT
 public:
     using H = config::ConfigHelper;
@@ -42,14 +50,29 @@ public:
     // where FriendlyPortUtil has a record). Every box and question goes through `messages`.
     ZoviziDeZizFrame2(config::Config config, QStringList portNames,
                       std::shared_ptr<MessagePresenter> messages, QWidget* parent = nullptr);
+    // The program's window: the whole start-up (bundle check, ports, settings, components,
+    // update check, icons, tray, auto start). The first argument, when present and not
+    // empty, is the only port offered.
+    ZoviziDeZizFrame2(const QStringList& arguments, FrameServices services,
+                      QWidget* parent = nullptr);
     ~ZoviziDeZizFrame2() override;
+
+    // --- what the reading worker and the typing stage call (WeightWorkerView) ---
+    void eventLogAppend(const QString& text) override;      // any thread
+    void logImportantEvent(const QString& text) override;   // any thread
+    void processDataLine(worker::DataLine& dataLine) override;
+    void showWarning(const QString& title, const QString& message) override;
+
+    // The status line; any thread. A text carrying a link becomes clickable.
+    void setStatus(const QString& text);
+    bool isRunning() const { return running; }
 
     config::Config& getConfig() { return config; }
 
     // Reads every control back into `config`.
     void updateConfigFromTabs();
     // Stopped layout (seven pages) or running layout (Start, event log, about).
-    void setConnectedInGUI(bool connected);
+    void setConnectedInGUI(bool connected) override;
 
     // Rebuilds `portList` from bare port names (friendly entries where known).
     void setPortNames(const QStringList& portNames);
@@ -139,11 +162,33 @@ protected:
     void EditNumCharactersTextFieldUpdate();
     void RemoveCharactersTextFieldUpdate();
 
+    void addMinimizeToTraySupport();
+    void removeMinimizeToTraySupport();
+    // Runs a modal dialog; tests override it to answer without blocking.
+    virtual int execDialog(QDialog& dialog);
+
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void windowStateChanged();
+
     const util::Bundle& bundle;
     config::Config config;
     std::shared_ptr<MessagePresenter> messages;
     QStringList portNames;
     bool divisionMessageShown = false;
+
+    // --- the application's state ---
+    FrameServices services;
+    std::unique_ptr<config::Config> oldConfig;  // as last saved
+    int currentTabIndex = 0;
+    bool running = false;
+    bool portFromCommandLine = false;
+    std::unique_ptr<worker::Keybot> keybot;
+    std::unique_ptr<worker::SoundBot> soundBot;
+    std::unique_ptr<worker::Ignorer> ignorer;
+    std::unique_ptr<worker::WeightWorker> worker;
+    EventLog* eventLogWriter = nullptr;
+    std::unique_ptr<TraySupport> traySupport;
 
 private:
     void createOptionWidgets();
@@ -179,6 +224,32 @@ private:
                      const QString& resetText = QString());
     // Shows the stored input terminator: its constant when one matches, else the number.
     void showInputTerminator();
+
+    // --- start-up, reading and saving ---
+    // The serial library's ports, with the boxes for an empty or broken list; friendly names
+    // are loaded where the platform reports drivers.
+    QStringList listPorts();
+    // Ends the start-up after a fatal box: the program exits with `code`, the window stays shut.
+    void abandonStartUp(int code);
+    // The update check of the next release comes in here; called only when config asks.
+    void startUpdateCheck();
+    void startReading();
+    void stopReading();
+    // Drops the typing, sound and ignore stages of a run.
+    void dropStages();
+    // The worker has shown the stopped layout: a finished run is cleaned up.
+    void finishRun();
+    // Writes config to the settings store; false when it could not be saved.
+    bool saveSettings();
+    void exitProgram(int code);
+    // A window whose start-up failed is never shown.
+    void setVisible(bool visible) override;
+
+    // The full start-up ran: the window owns the settings store and writes to it.
+    bool persistent = false;
+    bool startUpFailed = false;
+    // The page shown now; what was left decides about an autosave, whatever its index.
+    QWidget* currentPage = nullptr;
 
     // Fields whose reset is queued: one message per bad entry, not one per keystroke after it.
     QList<QLineEdit*> pendingResets;

@@ -524,7 +524,9 @@ void startUpLocked(ClassState& s) {
         print("osName=" + s.osName + " osArch=" + s.osArch);
         print("Platform not supported, check VM properties os.name & os.arch");
         std::cout.flush();
-        std::exit(-1);
+        // No native part: the library stays unloaded and the caller reports it, rather than
+        // the whole program vanishing from inside a library call.
+        return;
     }
     loadLocked(s);
 }

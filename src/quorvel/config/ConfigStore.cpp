@@ -163,7 +163,8 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) 
     return allValid;
 }
 
-void ConfigStore::saveConfig(const Config& config) {
+bool ConfigStore::saveConfig(const Config& config) {
+    bool saved = true;
     FilePreferences& n = *node_;
     // One file rewrite for the whole record, not one per value.
     FilePreferences::Batch batch(n);
@@ -207,12 +208,15 @@ void ConfigStore::saveConfig(const Config& config) {
         n.put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
     } catch (const std::exception& e) {
         std::cerr << "saveConfig exception: " << e.what() << std::endl;
+        saved = false;
     }
     try {
         n.flush();
     } catch (const std::exception& e) {
         std::cerr << "saveConfig exception: " << e.what() << std::endl;
+        saved = false;
     }
+    return saved;
 }
 
 void ConfigStore::exportSettings(const QString& path) {

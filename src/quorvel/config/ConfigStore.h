@@ -29,9 +29,9 @@ public:
 
     // Fills `config` from the node; true when every stored value was valid.
     bool loadConfig(Config& config, const QStringList& availablePorts);
-    // Writes `config` to the node and flushes; failures go to standard error only as
-    // "saveConfig exception: <text>".
-    void saveConfig(const Config& config);
+    // Writes `config` to the node and flushes; failures go to standard error as
+    // "saveConfig exception: <text>" and make the result false.
+    bool saveConfig(const Config& config);
 
     // Writes the node as a preferences XML document. Throws std::runtime_error with a
     // readable message on failure.

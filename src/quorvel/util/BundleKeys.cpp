@@ -2,6 +2,9 @@
 
 #include "quorvel/util/Bundle.h"
 
+#include <mutex>
+#include <utility>
+
 namespace quorvel::util {
 
 const std::vector<BundleKeys::Key>& BundleKeys::required() {
@@ -217,9 +220,26 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
     return keys;
 }
 
+namespace {
+
+std::mutex extraKeysLock;
+std::vector<BundleKeys::Key> extraKeys;
+
+}  // namespace
+
+void BundleKeys::setExtraKeysForTesting(std::vector<Key> keys) {
+    const std::lock_guard<std::mutex> lock(extraKeysLock);
+    extraKeys = std::move(keys);
+}
+
 QStringList BundleKeys::missing() {
+    std::vector<Key> keys = required();
+    {
+        const std::lock_guard<std::mutex> lock(extraKeysLock);
+        keys.insert(keys.end(), extraKeys.begin(), extraKeys.end());
+    }
     QStringList gaps;
-    for (const Key& k : required()) {
+    for (const Key& k : keys) {
         if (!Bundle::named(QLatin1String(k.bundle)).contains(QLatin1String(k.key))) {
             gaps << QStringLiteral("%1: %2").arg(QLatin1String(k.bundle), QLatin1String(k.key));
         }

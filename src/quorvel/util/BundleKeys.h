@@ -19,6 +19,10 @@ public:
     static const std::vector<Key>& required();
     // "<bundle>: <key>" for every required key that its bundle lacks; empty when all are there.
     static QStringList missing();
+
+    // Tests only: keys demanded on top of required(), so that a test can make one missing
+    // without damaging the program's own resources. An empty list removes them again.
+    static void setExtraKeysForTesting(std::vector<Key> keys);
 };
 
 }  // namespace quorvel::util

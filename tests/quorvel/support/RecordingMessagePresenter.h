@@ -38,6 +38,17 @@ public:
         return nextAnswer();
     }
 
+    QString chooseSaveFile(QWidget*, const QString& proposedName) override {
+        proposedNames.push_back(proposedName);
+        return nextFile();
+    }
+    QString chooseOpenFile(QWidget*) override { return nextFile(); }
+
+    // Paths for the next file choosers, in order; none left means "cancelled".
+    void chooseFile(const QString& path) { files.push_back(path); }
+    std::vector<QString> proposedNames;
+    std::deque<QString> files;
+
     // Answers for the next questions, in order.
     void answer(bool yes) { answers.push_back(yes); }
 
@@ -45,6 +56,14 @@ public:
     std::deque<bool> answers;
 
 private:
+    QString nextFile() {
+        if (files.empty()) {
+            return QString();
+        }
+        QString path = files.front();
+        files.pop_front();
+        return path;
+    }
     bool nextAnswer() {
         if (answers.empty()) {
             return true;

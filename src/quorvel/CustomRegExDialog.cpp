@@ -1,0 +1,117 @@
+#include "quorvel/CustomRegExDialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "quorvel/config/ConfigHelper.h"
+#include "quorvel/util/Bundle.h"
+
+namespace quorvel {
+
+CustomRegExDialog::CustomRegExDialog(QWidget* owner, std::shared_ptr<MessagePresenter> messages)
+    : QDialog(owner), messages_(std::move(messages)) {
+    initComponents();
+}
+
+void CustomRegExDialog::initComponents() {
+    setObjectName("CustomRegExDialog");
+    setModal(true);
+    setWindowTitle(util::Bundle::tolvane().getString("CustomRegExDialog.this.title"));
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+
+    auto* dialogPane = new QWidget(this);
+    dialogPane->setObjectName("dialogPane");
+    outer->addWidget(dialogPane);
+    auto* paneLayout = new QVBoxLayout(dialogPane);
+    paneLayout->setContentsMargins(12, 12, 12, 12);
+    paneLayout->setSpacing(0);
+
+    auto* contentPanel = new QWidget(dialogPane);
+    contentPanel->setObjectName("contentPanel");
+    paneLayout->addWidget(contentPanel, 1);
+    auto* content = new QVBoxLayout(contentPanel);
+    content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(6);
+
+    auto* label2 = new QLabel(util::Bundle::tolvane().getString("CustomRegExDialog.label2.text"),
+                              contentPanel);
+    label2->setObjectName("label2");
+    label2->setWordWrap(true);
+    // QPlainTextEdit scrolls by itself; it is the text area and its scroll pane in one.
+    regExTextArea = new QPlainTextEdit(contentPanel);
+    regExTextArea->setObjectName("regExTextArea");
+    regExTextArea->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    label2->setBuddy(regExTextArea);
+    auto* label3 = new QLabel(util::Bundle::tolvane().getString("CustomRegExDialog.label3.text"),
+                              contentPanel);
+    label3->setObjectName("label3");
+    label3->setWordWrap(true);
+    label4 = new JLabelHtml(util::Bundle::tolvane().getString("CustomRegExDialog.label4.text"),
+                            contentPanel);
+    label4->setObjectName("label4");
+
+    content->addWidget(label2);
+    content->addWidget(regExTextArea, 1);
+    content->addWidget(label3);
+    content->addWidget(label4);
+
+    auto* buttonBar = new QWidget(dialogPane);
+    buttonBar->setObjectName("buttonBar");
+    paneLayout->addWidget(buttonBar);
+    auto* buttons = new QHBoxLayout(buttonBar);
+    buttons->setContentsMargins(0, 12, 0, 0);
+    buttons->addStretch(1);
+    okButton = new QPushButton(QStringLiteral("OK"), buttonBar);
+    okButton->setObjectName("okButton");
+    cancelButton = new QPushButton(
+        util::Bundle::tolvane().getString("CustomRegExDialog.cancelButton.text"), buttonBar);
+    cancelButton->setObjectName("cancelButton");
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+
+    connect(okButton, &QPushButton::clicked, this, [this] { okButtonActionPerformed(); });
+    connect(cancelButton, &QPushButton::clicked, this, [this] { cancelButtonActionPerformed(); });
+}
+
+void CustomRegExDialog::setCustomRegEx(const QString& text) {
+    customRegEx_ = text;
+    regExTextArea->setPlainText(text);
+}
+
+void CustomRegExDialog::okButtonActionPerformed() {
+    const QString text = regExTextArea->toPlainText();
+    if (!config::ConfigHelper::CustomRegEx::isValid(text)) {
+        if (messages_) {
+            messages_->error(this, util::Bundle::tolvane().getString("error"),
+                             util::Bundle::tolvane().getString("invalid.expression"));
+        }
+        return;
+    }
+    customRegEx_ = text;
+    accept();
+}
+
+void CustomRegExDialog::cancelButtonActionPerformed() {
+    reject();
+}
+
+void CustomRegExDialog::customize(QWidget* owner, config::Config& config,
+                                  std::shared_ptr<MessagePresenter> messages,
+                                  const std::function<int(QDialog&)>& exec) {
+    CustomRegExDialog dialog(owner, std::move(messages));
+    dialog.setCustomRegEx(config.getCustomRegEx());
+    if (exec) {
+        exec(dialog);
+    } else {
+        dialog.exec();
+    }
+    const auto& result = dialog.getCustomRegEx();
+    if (!result.has_value() || *result != config.getCustomRegEx()) {
+        config.setCustomRegEx(result.value_or(QString()));
+    }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,173 @@
+#include "quorvel/EventLog.h"
+
+#include <QColor>
+#include <QDateTime>
+#include <QFont>
+#include <QMetaObject>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QThread>
+#include <QTime>
+
+namespace quorvel {
+
+namespace {
+
+const QString kTimeFormat = QStringLiteral("HH:mm:ss");
+
+QTextCharFormat makeFormat(const QColor& colour, bool bold) {
+    QTextCharFormat format;
+    format.setForeground(colour);
+    format.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    return format;
+}
+
+}  // namespace
+
+EventLog::EventLog(QTextEdit* view, QObject* parent) : QObject(parent), view_(view) {
+    formats_[Style::DEFAULT] = QTextCharFormat();
+    formats_[Style::REGULAR] = makeFormat(Qt::black, false);
+    formats_[Style::UNKNOWN] = makeFormat(QColor(0xd2, 0x69, 0x00), false);  // orange
+    formats_[Style::IMPORTANT] = makeFormat(QColor(0xc0, 0x00, 0x00), true);
+    formats_[Style::TYPED] = makeFormat(QColor(0x00, 0x64, 0x00), true);
+    formats_[Style::IGNORED] = makeFormat(QColor(0x80, 0x80, 0x80), false);
+    if (view_ != nullptr) {
+        view_->setReadOnly(true);
+        // An undo history of weeks of log lines would only grow.
+        view_->setUndoRedoEnabled(false);
+        view_->document()->setUndoRedoEnabled(false);
+    }
+}
+
+QString EventLog::styleName(Style style) {
+    switch (style) {
+        case Style::DEFAULT:
+            return QStringLiteral("default");
+        case Style::REGULAR:
+            return QStringLiteral("regular");
+        case Style::UNKNOWN:
+            return QStringLiteral("unknown");
+        case Style::IMPORTANT:
+            return QStringLiteral("important");
+        case Style::TYPED:
+            return QStringLiteral("typed");
+        case Style::IGNORED:
+            return QStringLiteral("ignored");
+    }
+    return QStringLiteral("default");
+}
+
+QTextCharFormat EventLog::format(Style style) const {
+    const auto it = formats_.find(style);
+    return it == formats_.end() ? QTextCharFormat() : it->second;
+}
+
+void EventLog::append(const QString& text, Style style) {
+    // The time is taken here, when the event happens, not when the UI thread gets to it.
+    insert({{QTime::currentTime().toString(kTimeFormat) + u' ' + text + u'\n', style}});
+}
+
+void EventLog::appendDataLine(const worker::DataLine& line) {
+    const QString time = line.getDateTime().toString(kTimeFormat) + u' ';
+    // Shown in readable form: control bytes as <code>, anything else literally.
+    const QString raw = line.getRawData();
+    const QString processed = worker::DataLine::transformControlChars(line.getProcessedData());
+
+    if (processed.isEmpty()) {
+        insert({{time + raw + u'\n', Style::IGNORED}});
+        return;
+    }
+
+    QString value = processed;
+    qsizetype at = raw.indexOf(value);
+    if (at < 0) {
+        value = QString(processed).replace(u',', u'.');
+        at = raw.indexOf(value);
+    }
+    if (at < 0) {
+        value = QString(processed).replace(u'.', u',');
+        at = raw.indexOf(value);
+    }
+    // A "<" before the value means escaped control bytes (or markup) in front of it; the match
+    // might then sit inside an escape, so the line is not highlighted.
+    if (at < 0 || raw.left(at).contains(u'<')) {
+        insert({{time + raw + u'\n', Style::UNKNOWN}});
+        return;
+    }
+
+    std::vector<Span> spans;
+    spans.push_back({time, Style::REGULAR});
+    if (at > 0) {
+        spans.push_back({raw.left(at), Style::IGNORED});
+    }
+    spans.push_back({value, Style::TYPED});
+    spans.push_back({raw.mid(at + value.size()) + u'\n', Style::IGNORED});
+    insert(spans);
+}
+
+int EventLog::lineCount() const {
+    if (view_ == nullptr) {
+        return 0;
+    }
+    const QTextDocument* document = view_->document();
+    // Every line ends with "\n", which leaves an empty block after the last one.
+    const int blocks = document->blockCount();
+    return document->lastBlock().length() <= 1 ? blocks - 1 : blocks;
+}
+
+void EventLog::insert(const std::vector<Span>& spans) {
+    if (view_ == nullptr) {
+        return;
+    }
+    if (QThread::currentThread() != view_->thread()) {
+        // Posted events of one thread are delivered in the order they were posted, so lines
+        // keep their order; a log that is gone by then drops them.
+        QPointer<EventLog> self(this);
+        QMetaObject::invokeMethod(
+            view_,
+            [self, spans]() {
+                if (self) {
+                    self->insert(spans);
+                }
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+
+    QTextCursor cursor(view_->document());
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    for (const Span& span : spans) {
+        cursor.insertText(span.text, format(span.style));
+    }
+    cursor.endEditBlock();
+    trim();
+
+    // Follow the newest line, but leave a selection the user is copying alone. Making the
+    // cursor visible lays the new text out, so the scroll range is current.
+    if (!view_->textCursor().hasSelection()) {
+        view_->moveCursor(QTextCursor::End);
+    }
+    view_->ensureCursorVisible();
+    if (QScrollBar* bar = view_->verticalScrollBar()) {
+        bar->setValue(bar->maximum());
+    }
+}
+
+void EventLog::trim() {
+    QTextDocument* document = view_->document();
+    const int excess = lineCount() - MAX_LINES;
+    if (excess <= 0) {
+        return;
+    }
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, excess);
+    cursor.removeSelectedText();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,35 @@
+#include "quorvel/FrameServices.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QSystemTrayIcon>
+
+#include "quorvel/QtMessagePresenter.h"
+#include "quorvel/platform/FluidSynthOutput.h"
+#include "quorvel/platform/X11KeyInjector.h"
+
+namespace quorvel {
+
+FrameServices FrameServices::desktop() {
+    FrameServices services;
+    services.messages = std::make_shared<QtMessagePresenter>();
+    services.keyInjector = []() -> std::shared_ptr<worker::KeyInjector> {
+        return std::make_shared<platform::X11KeyInjector>();
+    };
+    services.soundOutput = []() -> std::unique_ptr<worker::SoundOutput> {
+        return platform::FluidSynthOutput::audio();
+    };
+    services.exitProgram = [](int code) {
+        // exit() only ends a loop that runs; the window's start-up may come before the loop,
+        // so the same request also waits in the queue for the loop to begin.
+        QCoreApplication::exit(code);
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                app, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+        }
+    };
+    services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    return services;
+}
+
+}  // namespace quorvel
