@@ -71,13 +71,13 @@ void EventLog::append(const QString& text, Style style) {
     insert({{QTime::currentTime().toString(kTimeFormat) + u' ' + text + u'\n', style}});
 }
 
-void EventLog::appendDataLine(const worker::DataLine& line) {
+void EventLog::appendDataLine(const worker::DataLine& line, bool typed) {
     const QString time = line.getDateTime().toString(kTimeFormat) + u' ';
     // Shown in readable form: control bytes as <code>, anything else literally.
     const QString raw = line.getRawData();
     const QString processed = worker::DataLine::transformControlChars(line.getProcessedData());
 
-    if (processed.isEmpty()) {
+    if (processed.isEmpty() || !typed) {
         insert({{time + raw + u'\n', Style::IGNORED}});
         return;
     }

@@ -37,7 +37,8 @@ public:
     // the raw text before it contains "<"; else the time "regular", the text before the value
     // "ignored", the value as found "typed", the rest "ignored". The value is searched as is,
     // then with "," changed to ".", then "." changed to ",".
-    void appendDataLine(const worker::DataLine& line);
+    // With `typed` false (nothing is typed any more) the whole line is "ignored".
+    void appendDataLine(const worker::DataLine& line, bool typed = true);
 
     // Lines held now.
     int lineCount() const;

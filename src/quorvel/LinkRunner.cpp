@@ -19,9 +19,14 @@ namespace quorvel {
 namespace {
 
 // A pool of its own, so that waiting for the links never waits for anybody else's tasks.
+// One opening at a time: the desktop's URL handler is not known to be safe from several threads.
 QThreadPool& linkPool() {
-    static QThreadPool pool;
-    return pool;
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool();
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
 }
 
 void postFailure(std::shared_ptr<MessagePresenter> messages) {

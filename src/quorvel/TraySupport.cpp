@@ -94,7 +94,9 @@ void TraySupport::windowStateChanged() {
         trayIcon_->setToolTip(QString::fromLatin1(trayText));
         connect(trayIcon_.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::DoubleClick) {
+                    // Trays of the StatusNotifier kind report only single clicks.
+                    if (reason == QSystemTrayIcon::DoubleClick ||
+                        reason == QSystemTrayIcon::Trigger) {
                         showWindow();
                     }
                 });

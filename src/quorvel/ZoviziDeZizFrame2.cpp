@@ -252,6 +252,8 @@ ZoviziDeZizFrame2::~ZoviziDeZizFrame2() {
     // The worker first: once it is gone nothing reaches this window from its thread.
     worker.reset();
     dropStages();
+    // Its last text may still log to this window, which must be whole until it is done.
+    retiringKeybot.reset();
     traySupport.reset();
     // The controls die after this object's own members; none may call back into it meanwhile.
     for (QObject* child : findChildren<QObject*>()) {
@@ -1345,7 +1347,8 @@ void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
         soundBot->play();
     }
     if (eventLogWriter != nullptr) {
-        eventLogWriter->appendDataLine(dataLine);
+        // After a stop nothing is typed, so nothing may be shown as typed either.
+        eventLogWriter->appendDataLine(dataLine, keybot != nullptr);
     }
     setStatus(util::Bundle::tolvane().getString("line.count") +
               QString::number(dataLine.getNumber()));
@@ -1379,6 +1382,8 @@ void ZoviziDeZizFrame2::startReading() {
         }
     }
     updateConfigFromTabs();
+    // One typist at a time: the previous one has long finished its last text by now.
+    retiringKeybot.reset();
 
     const H::Instrument instrument =
         config.getInstrument().value_or(S<H::Instrument>::getDefault());
@@ -1488,8 +1493,10 @@ void ZoviziDeZizFrame2::stopReading() {
 
 void ZoviziDeZizFrame2::dropStages() {
     if (keybot) {
+        // It finishes the text in hand on its own thread; waiting for that here would freeze
+        // the window for as long as the text takes (seconds with a long key delay).
         keybot->interrupt();
-        keybot.reset();
+        retiringKeybot = std::move(keybot);
     }
     if (soundBot) {
         try {
@@ -1592,7 +1599,11 @@ void ZoviziDeZizFrame2::importSettingsButtonActionPerformed() {
 void ZoviziDeZizFrame2::exportSettingsButtonActionPerformed() {
     SettingsTransfer(this, messages).exportSettings([this] {
         updateConfigFromTabs();
-        saveSettings();
+        // An export of settings that could not be stored would not be what the user sees.
+        if (!saveSettings()) {
+            throw std::runtime_error("The settings could not be saved to " +
+                                     config::ConfigStore::preferencesFileLocation().toStdString());
+        }
     });
 }
 

@@ -184,6 +184,7 @@ protected:
     bool running = false;
     bool portFromCommandLine = false;
     std::unique_ptr<worker::Keybot> keybot;
+    std::unique_ptr<worker::Keybot> retiringKeybot;  // stopped, finishing its last text
     std::unique_ptr<worker::SoundBot> soundBot;
     std::unique_ptr<worker::Ignorer> ignorer;
     std::unique_ptr<worker::WeightWorker> worker;

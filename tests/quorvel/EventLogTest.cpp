@@ -114,6 +114,11 @@ TEST_F(EventLogTest, FoundValueIsTypedAndTheRestIgnored) {
     EXPECT_EQ(view.toPlainText(), "07:08:09 ST,GS,  12.50 kg<13>\n");
 }
 
+TEST_F(EventLogTest, ALineThatIsNoLongerTypedIsNotShownAsTyped) {
+    log.appendDataLine(received("ST,GS,  12.50 kg\r", "12.50"), false);
+    EXPECT_EQ(runsOfLine(0), (Runs{{"07:08:09 ST,GS,  12.50 kg<13>", "ignored"}}));
+}
+
 TEST_F(EventLogTest, ValueAtTheEdgesLeavesNoEmptyRuns) {
     log.appendDataLine(received("4711", "4711"));
     EXPECT_EQ(runsOfLine(0), (Runs{{"07:08:09 ", "regular"}, {"4711", "typed"}}));

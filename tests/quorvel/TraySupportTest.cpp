@@ -80,11 +80,19 @@ TEST_F(TrayWindowTest, MinimizingHidesBehindTheIconAndRestoringShowsAgain) {
     EXPECT_EQ(tray.trayIcon(), nullptr);
 }
 
-TEST_F(TrayWindowTest, DoubleClickOnTheIconShowsTheWindowNormal) {
+TEST_F(TrayWindowTest, AClickOrDoubleClickOnTheIconShowsTheWindowNormal) {
     tray.addMinimizeToTraySupport();
     minimize();
     ASSERT_NE(tray.trayIcon(), nullptr);
-    emit tray.trayIcon()->activated(QSystemTrayIcon::Trigger);  // a single click does nothing
+    // Trays that report only single clicks must not leave the window lost behind the icon.
+    emit tray.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(tray.trayIcon(), nullptr);
+
+    minimize();
+    ASSERT_NE(tray.trayIcon(), nullptr);
+    emit tray.trayIcon()->activated(QSystemTrayIcon::Context);  // the menu click shows nothing
     EXPECT_FALSE(window.isVisible());
     emit tray.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
     QCoreApplication::processEvents();

@@ -81,6 +81,8 @@ XKeyRecorder::XKeyRecorder(const std::string& displayName) {
 }
 
 XKeyRecorder::~XKeyRecorder() {
+    if (grabbed_)
+        XUngrabKeyboard(display_, CurrentTime);
     XDestroyIC(ic_);
     XCloseIM(im_);
     XDestroyWindow(display_, window_);
@@ -106,6 +108,16 @@ void XKeyRecorder::handleAll() {
         }
         if (XFilterEvent(&event, None))
             continue;
+        if (event.type == FocusOut && event.xfocus.window == window_ &&
+            event.xfocus.mode == NotifyNormal && event.xfocus.detail != NotifyInferior) {
+            // There is no window manager: a window that appears may take the focus, and the
+            // keys must keep coming here.
+            ++focusLosses_;
+            XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+            XSetICFocus(ic_);
+            XFlush(display_);
+            continue;
+        }
         if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
             continue;
@@ -160,6 +172,16 @@ void XKeyRecorder::toggleCapsLock() {
 std::string XKeyRecorder::keysymName(unsigned long keysym) {
     const char* name = keysym == NoSymbol ? nullptr : XKeysymToString(keysym);
     return name ? name : "";
+}
+
+void XKeyRecorder::grabKeyboard() {
+    const int status =
+        XGrabKeyboard(display_, window_, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (status != GrabSuccess)
+        throw std::runtime_error("XKeyRecorder: XGrabKeyboard failed with status " +
+                                 std::to_string(status));
+    grabbed_ = true;
+    XSync(display_, False);
 }
 
 void XKeyRecorder::clear() {
