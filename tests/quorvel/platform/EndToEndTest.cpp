@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -102,7 +101,6 @@ class Child {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            exitStatus_ = status;
             return false;
         }
         return true;
@@ -121,7 +119,6 @@ class Child {
                 int status = 0;
                 const bool reaped = ::waitpid(pid_, &status, 0) == pid_;
                 pid_ = -1;
-                exitStatus_ = status;
                 killed_ = true;
                 return reaped;
             }
@@ -152,7 +149,6 @@ class Child {
 
   private:
     pid_t pid_ = -1;
-    int exitStatus_ = 0;
     bool killed_ = false;
     std::string outputPath_;
     std::string name_;
@@ -161,7 +157,7 @@ class Child {
 // What the program reads on start: auto start, Enter after each value, nothing that opens a
 // window of its own besides the main one (no tray, no update check, no sound).
 void writeSettings() {
-    config::Config settings = config::Instrument::getDefaultConfig(H::Instrument::GENERIC);
+    config::Config settings = config::InstrumentPresets::getDefaultConfig(H::Instrument::GENERIC);
     settings.setInstrument(H::Instrument::GENERIC);
     settings.setConnect(H::Connect::AUTO);
     settings.setOutputTerminator(H::OutputTerminator::ENTER);
@@ -214,12 +210,14 @@ TEST(EndToEndTest, ScaleValuesArriveTypedInOrderEachFollowedByEnter) {
 
     const std::string expected = "12.50\r13.05\r7.20\r";
     const std::string typed = recorder.waitForText(expected, std::chrono::seconds(20));
-    EXPECT_EQ(typed, expected) << program.describe() << sim.describe();
+    EXPECT_EQ(typed, expected) << "(another window took the focus " << recorder.focusLosses()
+                               << " times)\n"
+                               << program.describe() << sim.describe();
     EXPECT_EQ(withoutModifiers(recorder.pressed()),
               (std::vector<std::string>{"1", "2", "period", "5", "0", "Return",    //
                                         "1", "3", "period", "0", "5", "Return",    //
                                         "7", "period", "2", "0", "Return"}));
-    // Nothing went elsewhere: every press came with its release.
+    // Every key the program pressed it also let go.
     EXPECT_TRUE(recorder.waitUntil([&] {
         int down = 0;
         for (const auto& e : recorder.events()) down += e.press ? 1 : -1;
@@ -230,7 +228,6 @@ TEST(EndToEndTest, ScaleValuesArriveTypedInOrderEachFollowedByEnter) {
     EXPECT_TRUE(program.stop());
     EXPECT_TRUE(sim.stop());
     EXPECT_FALSE(sim.killed()) << sim.describe();
-    std::cerr << "focus losses " << recorder.focusLosses() << "\n";
 }
 
 }  // namespace

@@ -81,8 +81,6 @@ XKeyRecorder::XKeyRecorder(const std::string& displayName) {
 }
 
 XKeyRecorder::~XKeyRecorder() {
-    if (grabbed_)
-        XUngrabKeyboard(display_, CurrentTime);
     XDestroyIC(ic_);
     XCloseIM(im_);
     XDestroyWindow(display_, window_);
@@ -172,16 +170,6 @@ void XKeyRecorder::toggleCapsLock() {
 std::string XKeyRecorder::keysymName(unsigned long keysym) {
     const char* name = keysym == NoSymbol ? nullptr : XKeysymToString(keysym);
     return name ? name : "";
-}
-
-void XKeyRecorder::grabKeyboard() {
-    const int status =
-        XGrabKeyboard(display_, window_, False, GrabModeAsync, GrabModeAsync, CurrentTime);
-    if (status != GrabSuccess)
-        throw std::runtime_error("XKeyRecorder: XGrabKeyboard failed with status " +
-                                 std::to_string(status));
-    grabbed_ = true;
-    XSync(display_, False);
 }
 
 void XKeyRecorder::clear() {

@@ -50,9 +50,6 @@ class XKeyRecorder {
     // key code to send it with the injector) and waits until the server has done it.
     void toggleCapsLock();
 
-    // Takes the keyboard for this window: key events come here even while another client's
-    // window has the focus. Throws std::runtime_error when the server refuses.
-    void grabKeyboard();
     // How often another window took the focus (it is taken back each time).
     int focusLosses() const { return focusLosses_; }
 
@@ -69,7 +66,6 @@ class XKeyRecorder {
     std::string text_;
     std::vector<KeyEvent> events_;
     int focusLosses_ = 0;
-    bool grabbed_ = false;
 };
 
 }  // namespace quorvel::platform::test
