@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+#include "quorvel/util/ReadRemoteUpdate.h"
+#include "quorvel/util/UpdateWorkerView.h"
+
+namespace quorvel::util {
+
+// Asks the update server in the background for the newest version and tells the status line.
+// Construct, start and destroy on the user-interface thread; the view must outlive the worker.
+class UpdateWorker {
+public:
+    // Overrides the server of the build, e.g. for a local test server ("http://127.0.0.1:8080").
+    static constexpr const char* kServerProperty = "UPDATE_SERVER";
+
+    UpdateWorker(UpdateWorkerView& view, QString url, QString currentVersion);
+    // Cancels a running check and waits for its thread; a pending completion is dropped.
+    ~UpdateWorker();
+    UpdateWorker(const UpdateWorker&) = delete;
+    UpdateWorker& operator=(const UpdateWorker&) = delete;
+
+    // Once; later calls do nothing.
+    void start();
+    // Any thread. The status line keeps what it shows.
+    void cancel();
+    // True once the completion has run (user-interface thread).
+    bool isDone() const { return done_; }
+    // The finished check, or null after a failure, a cancellation or before completion.
+    const ReadRemoteUpdate* getResult() const { return result_.get(); }
+    const QString& getUrl() const { return url_; }
+
+    // The server: the process property, else the build setting.
+    static QString updateServer();
+    // "https://" + server + "/version.xml"; a server given with its own scheme keeps it.
+    static QString defaultUrl();
+    // True for one start in four, so the server is not asked on every start.
+    static bool isCheckDue();
+
+private:
+    void run();
+    void complete();
+    void post(const QString& status);
+
+    UpdateWorkerView& view_;
+    QString url_;
+    QString currentVersion_;
+    std::atomic<bool> cancelled_{false};
+    bool started_ = false;
+    bool done_ = false;
+    // Written by the check's thread before it posts the completion, read after that.
+    std::unique_ptr<ReadRemoteUpdate> result_;
+    std::unique_ptr<QObject> receiver_;
+    std::unique_ptr<QThread> thread_;
+};
+
+}  // namespace quorvel::util
