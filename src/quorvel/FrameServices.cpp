@@ -7,6 +7,7 @@
 #include "quorvel/QtMessagePresenter.h"
 #include "quorvel/platform/FluidSynthOutput.h"
 #include "quorvel/platform/X11KeyInjector.h"
+#include "quorvel/util/UpdateWorker.h"
 
 namespace quorvel {
 
@@ -29,6 +30,7 @@ FrameServices FrameServices::desktop() {
         }
     };
     services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    services.updateCheckDue = [] { return util::UpdateWorker::isCheckDue(); };
     return services;
 }
 

@@ -20,9 +20,11 @@ struct FrameServices {
     std::function<void(int)> exitProgram;
     // Whether the desktop has a system tray.
     std::function<bool()> trayAvailable;
+    // Whether this start asks the update server (when the setting allows it at all).
+    std::function<bool()> updateCheckDue;
 
     // QMessageBox, XTEST on $DISPLAY, FluidSynth's audio device, QCoreApplication::exit,
-    // QSystemTrayIcon::isSystemTrayAvailable.
+    // QSystemTrayIcon::isSystemTrayAvailable, one start in four for the update check.
     static FrameServices desktop();
 };
 

@@ -30,6 +30,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "quorvel/AutoPortDialog.h"
 #include "quorvel/CustomRegExDialog.h"
 #include "quorvel/IgnoreDialog.h"
 #include "quorvel/LinkRunner.h"
@@ -251,6 +252,8 @@ ZoviziDeZizFrame2::ZoviziDeZizFrame2(const QStringList& arguments, FrameServices
 ZoviziDeZizFrame2::~ZoviziDeZizFrame2() {
     // The worker first: once it is gone nothing reaches this window from its thread.
     worker.reset();
+    // Stops a check still waiting for the server; its status texts die with it.
+    updateWorker.reset();
     dropStages();
     // Its last text may still log to this window, which must be whole until it is done.
     retiringKeybot.reset();
@@ -1257,8 +1260,15 @@ void ZoviziDeZizFrame2::exitProgram(int code) {
 }
 
 void ZoviziDeZizFrame2::startUpdateCheck() {
-    // The background check of the maker's version file belongs here; until it exists a start
-    // with checkForUpdates set simply does not check.
+    // Without a say from the desktop services (a window built by a test) nothing is asked.
+    if (!services.updateCheckDue || !services.updateCheckDue()) {
+        return;
+    }
+    const auto version = serialkit::SystemProperties::get("VERSION");
+    updateWorker = std::make_unique<util::UpdateWorker>(
+        *this, util::UpdateWorker::defaultUrl(),
+        QString::fromStdString(version.value_or(std::string())));
+    updateWorker->start();
 }
 
 QStringList ZoviziDeZizFrame2::listPorts() {
@@ -1533,7 +1543,9 @@ void ZoviziDeZizFrame2::finishRun() {
 // --- the other buttons ---
 
 void ZoviziDeZizFrame2::autoButtonActionPerformed() {
-    // The auto port dialog comes with the port scan; until then the button does nothing.
+    // The ports the window offers, so the one found can be selected in its list.
+    AutoPortDialog dialog(*this, portNames);
+    execDialog(dialog);
 }
 
 void ZoviziDeZizFrame2::defaultButtonActionPerformed() {

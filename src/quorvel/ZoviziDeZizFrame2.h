@@ -27,6 +27,8 @@
 #include "quorvel/TraySupport.h"
 #include "quorvel/config/Config.h"
 #include "quorvel/util/Bundle.h"
+#include "quorvel/util/UpdateWorker.h"
+#include "quorvel/util/UpdateWorkerView.h"
 #include "quorvel/worker/Ignorer.h"
 #include "quorvel/worker/Keybot.h"
 #include "quorvel/worker/SoundBot.h"
@@ -38,7 +40,9 @@ namespace quorvel {
 // The application's only top-level window: every setting as a control on the pages of one
 // tabbed pane, the start/stop button, the status line, the event log and the about page.
 // Every control carries its name as its object name ("portList", "startStopJButton", ...).
-class ZoviziDeZizFrame2 : public QMainWindow, public worker::WeightWorkerView {
+class ZoviziDeZizFrame2 : public QMainWindow,
+                          public worker::WeightWorkerView,
+                          public util::UpdateWorkerView {
     Q_OBJECT
 public:
     using H = config::ConfigHelper;
@@ -64,7 +68,7 @@ public:
     void showWarning(const QString& title, const QString& message) override;
 
     // The status line; any thread. A text carrying a link becomes clickable.
-    void setStatus(const QString& text);
+    void setStatus(const QString& text) override;
     bool isRunning() const { return running; }
 
     config::Config& getConfig() { return config; }
@@ -190,6 +194,7 @@ protected:
     std::unique_ptr<worker::WeightWorker> worker;
     EventLog* eventLogWriter = nullptr;
     std::unique_ptr<TraySupport> traySupport;
+    std::unique_ptr<util::UpdateWorker> updateWorker;
 
 private:
     void createOptionWidgets();
@@ -232,7 +237,8 @@ private:
     QStringList listPorts();
     // Ends the start-up after a fatal box: the program exits with `code`, the window stays shut.
     void abandonStartUp(int code);
-    // The update check of the next release comes in here; called only when config asks.
+    // Asks the update server in the background on one start in four; called only when
+    // config asks for update checks.
     void startUpdateCheck();
     void startReading();
     void stopReading();

@@ -31,6 +31,7 @@
 #include "quorvel/config/Instrument.h"
 #include "quorvel/platform/RecordingKeyInjector.h"
 #include "quorvel/prefs/FilePreferencesFactory.h"
+#include "quorvel/support/LocalHttpServer.h"
 #include "quorvel/support/RecordingMessagePresenter.h"
 #include "quorvel/support/TempPrefs.h"
 #include "quorvel/util/BundleKeys.h"
@@ -160,6 +161,10 @@ class MainWindowActionsTest : public ::testing::Test {
         };
         s.exitProgram = [this](int code) { exitCodes.push_back(code); };
         s.trayAvailable = [] { return false; };
+        s.updateCheckDue = [this] {
+            ++updateDraws;
+            return updateDue;
+        };
         return s;
     }
 
@@ -333,6 +338,8 @@ class MainWindowActionsTest : public ::testing::Test {
     std::shared_ptr<SoundRecord> sound = std::make_shared<SoundRecord>();
     std::vector<int> exitCodes;
     bool keyboardFailure = false;
+    bool updateDue = false;
+    int updateDraws = 0;
     bool serialLayerChanged = false;
     std::unique_ptr<ActionsFrame> window;
 };
@@ -666,6 +673,48 @@ TEST_F(MainWindowActionsTest, AutoStartReadsAtOnceAndIconifiesWhenMinimizingToTr
     EXPECT_TRUE(messages->boxes.empty());
     pty.write("8.5\r");
     waitForLines(1);
+}
+
+TEST_F(MainWindowActionsTest, StartUpAsksTheUpdateServerWhenDueAndShowsANewerVersion) {
+    test::LocalHttpServer server;
+    const QByteArray document = "<tolvane><version2>2099.1.0.0</version2></tolvane>\n";
+    server.answer("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(document.size()) +
+                  "\r\nConnection: close\r\n\r\n" + document);
+    serialkit::SystemProperties::set("UPDATE_SERVER", server.base().toStdString());
+    serialkit::SystemProperties::set("VERSION", "2017.1.0.2");
+    updateDue = true;
+    open();
+    EXPECT_TRUE(waitFor([&] {
+        return window->statusJLabel->originalText() == tolvane("update.available");
+    })) << window->statusJLabel->originalText().toStdString();
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(server.requests().front().startsWith("GET /version.xml HTTP/1.1\r\n"));
+    serialkit::SystemProperties::clear("UPDATE_SERVER");
+    serialkit::SystemProperties::clear("VERSION");
+}
+
+TEST_F(MainWindowActionsTest, NoUpdateCheckWhenNotDrawnOrSwitchedOff) {
+    test::LocalHttpServer server;
+    server.answer("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    serialkit::SystemProperties::set("UPDATE_SERVER", server.base().toStdString());
+    const auto settle = [] {
+        QDeadlineTimer wait(300);
+        while (!wait.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    // Switched on, not drawn this time.
+    open();
+    settle();
+    EXPECT_EQ(updateDraws, 1);
+    window.reset();
+    // Drawn, but switched off: the draw is not even made.
+    updateDue = true;
+    store([](config::Config& c) { c.checkForUpdates = false; });
+    open();
+    settle();
+    EXPECT_EQ(updateDraws, 1);
+    EXPECT_TRUE(server.requests().isEmpty());
+    EXPECT_NE(window->statusJLabel->originalText(), tolvane("checking.for.update"));
+    serialkit::SystemProperties::clear("UPDATE_SERVER");
 }
 
 TEST_F(MainWindowActionsTest, InvalidStoredSettingIsReportedAndReplaced) {

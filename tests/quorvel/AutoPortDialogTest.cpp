@@ -1,0 +1,237 @@
+// The auto-detect dialog offscreen, over the serial library's simulated driver.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "quorvel/AutoPortDialog.h"
+#include "quorvel/ZoviziDeZizFrame2.h"
+#include "quorvel/support/RecordingMessagePresenter.h"
+#include "quorvel/util/Bundle.h"
+#include "quorvel/util/FriendlyPortUtil.h"
+#include "serialkit/SerialPortLocal.h"
+#include "serialkit/SimulatedSerial.h"
+#include "serialkit/SystemProperties.h"
+
+namespace quorvel {
+namespace {
+
+using serialkit::SerialPortLocal;
+using serialkit::SimulatedSerial;
+using test::RecordingMessagePresenter;
+using Lines = SimulatedSerial::ModemLines;
+using namespace std::chrono_literals;
+
+QString workerText(const char* key) {
+    return util::Bundle::worker().getString(key);
+}
+
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        QCoreApplication::processEvents();
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+const auto kOn = [](const Lines&) { return true; };
+const auto kOff = [](const Lines&) { return false; };
+const auto kFollowsRts = [](const Lines& l) { return l.rts; };
+
+// A window whose auto button runs the real dialog without blocking: the scan is left to
+// finish, then the dialog is closed with its own button.
+class ScanningFrame : public ZoviziDeZizFrame2 {
+  public:
+    using ZoviziDeZizFrame2::ZoviziDeZizFrame2;
+    void pressAuto() { autoButtonActionPerformed(); }
+    QString lastText;
+    QString lastButton;
+    bool closedByButton = false;
+
+  protected:
+    int execDialog(QDialog& dialog) override {
+        auto& autoPort = dynamic_cast<AutoPortDialog&>(dialog);
+        dialog.show();
+        EXPECT_TRUE(pumpUntil([&] { return autoPort.getWorker().isDone(); }));
+        lastText = autoPort.textPane1->toPlainText();
+        lastButton = autoPort.okButton->text();
+        autoPort.okButton->click();
+        closedByButton = pumpUntil([&] { return !dialog.isVisible(); }, 2s);
+        return dialog.result();
+    }
+};
+
+class AutoPortDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        serialkit::SystemProperties::set("SK_OSNAME", "Linux");
+        serialkit::SystemProperties::set("SK_OSARCH", "amd64");
+        quietly([] { SerialPortLocal::reinitialize(); });
+        sim = std::make_shared<SimulatedSerial>();
+        SerialPortLocal::useNative(sim);
+    }
+
+    void TearDown() override {
+        window.reset();
+        util::FriendlyPortUtil::clear();
+        for (const char* name : {"SK_OSNAME", "SK_OSARCH"})
+            serialkit::SystemProperties::clear(name);
+        quietly([] { SerialPortLocal::reinitialize(); });
+    }
+
+    template <typename Fn>
+    static void quietly(Fn&& fn) {
+        ::testing::internal::CaptureStdout();
+        fn();
+        ::testing::internal::GetCapturedStdout();
+    }
+
+    void addPort(const std::string& name, SimulatedSerial::LineFunction dsr,
+                 SimulatedSerial::LineFunction cts) {
+        sim->addPort(name);
+        sim->setDsrFunction(name, std::move(dsr));
+        sim->setCtsFunction(name, std::move(cts));
+    }
+
+    ScanningFrame& makeWindow(const QStringList& ports) {
+        window = std::make_unique<ScanningFrame>(config::Config(), ports, messages);
+        return *window;
+    }
+
+    std::shared_ptr<RecordingMessagePresenter> messages =
+        std::make_shared<RecordingMessagePresenter>();
+    std::shared_ptr<SimulatedSerial> sim;
+    std::unique_ptr<ScanningFrame> window;
+};
+
+TEST_F(AutoPortDialogTest, TheFoundPortIsSelectedByItsFriendlyEntry) {
+    addPort("/dev/ttyS0", kOff, kOff);
+    addPort("/dev/ttyUSB0", kOn, kFollowsRts);
+    util::FriendlyPortUtil::setPortInfoList(
+        {serialkit::PortDriverInfo("/dev/ttyUSB0", "FTDI", "USB Serial Port")});
+    ScanningFrame& frame = makeWindow({"/dev/ttyS0", "/dev/ttyUSB0"});
+    ASSERT_EQ(frame.portList->currentIndex(), 0);
+
+    frame.pressAuto();
+
+    EXPECT_EQ(frame.portList->currentText(), "/dev/ttyUSB0: USB Serial Port - FTDI");
+    frame.updateConfigFromTabs();
+    EXPECT_EQ(frame.getConfig().getPort(), "/dev/ttyUSB0");
+    // The whole scan, line by line, ending with the result.
+    const QStringList lines = frame.lastText.split('\n');
+    EXPECT_EQ(lines, QStringList({workerText("auto.port.detection.started"),
+                                  util::Bundle::worker().format("testing.port.0", {"/dev/ttyS0"}),
+                                  workerText("confidence") + " 0",
+                                  util::Bundle::worker().format("testing.port.0", {"/dev/ttyUSB0"}),
+                                  workerText("confidence") + " 3",
+                                  workerText("best.port") + " /dev/ttyUSB0"}));
+    EXPECT_EQ(frame.lastButton, "Close");
+    EXPECT_TRUE(frame.closedByButton);
+    EXPECT_FALSE(sim->isOpen("/dev/ttyUSB0"));
+}
+
+TEST_F(AutoPortDialogTest, APortNotInTheListChangesNothing) {
+    addPort("/dev/ttyUSB0", kOn, kFollowsRts);
+    ScanningFrame& frame = makeWindow({"/dev/ttyS0", "/dev/ttyS1"});
+    frame.portList->setCurrentIndex(1);
+    {
+        AutoPortDialog dialog(frame, {"/dev/ttyUSB0"});
+        ASSERT_TRUE(pumpUntil([&] { return dialog.getWorker().isDone(); }));
+        EXPECT_THAT(dialog.textPane1->toPlainText().toStdString(),
+                    ::testing::EndsWith((workerText("best.port") + " /dev/ttyUSB0").toStdString()));
+    }
+    EXPECT_EQ(frame.portList->currentIndex(), 1);
+    EXPECT_EQ(frame.portList->currentText(), "/dev/ttyS1");
+}
+
+TEST_F(AutoPortDialogTest, NoPortFoundSelectsNothingAndSaysSo) {
+    addPort("/dev/ttyS0", kOff, kOff);
+    ScanningFrame& frame = makeWindow({"/dev/ttyS0", "/dev/ttyS1"});
+    frame.portList->setCurrentIndex(1);
+    AutoPortDialog dialog(frame, {"/dev/ttyS0"});
+    ASSERT_TRUE(pumpUntil([&] { return dialog.getWorker().isDone(); }));
+    EXPECT_EQ(frame.portList->currentIndex(), 1);
+    const QTextBlock last = dialog.textPane1->document()->lastBlock();
+    EXPECT_EQ(last.text(), workerText("could.not.auto.detect.port"));
+    // Louder than the ordinary lines.
+    QTextCursor cursor(last);
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    EXPECT_EQ(cursor.charFormat().fontWeight(), QFont::Bold);
+    EXPECT_EQ(dialog.okButton->text(), "Close");
+}
+
+TEST_F(AutoPortDialogTest, CancelStopsTheScanAndKeepsTheDialogOpen) {
+    addPort("/dev/ttyS0", kOn, kFollowsRts);
+    ScanningFrame& frame = makeWindow({"/dev/ttyS0"});
+    // Waits long enough that the press lands inside one.
+    AutoPortDialog dialog(frame, {"/dev/ttyS0"}, 3s);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Auto-detect port");
+    EXPECT_EQ(dialog.okButton->text(), "Cancel");
+    ASSERT_TRUE(pumpUntil([&] { return sim->isOpen("/dev/ttyS0"); }));
+
+    const auto pressed = std::chrono::steady_clock::now();
+    dialog.okButton->click();
+    EXPECT_EQ(dialog.okButton->text(), "Close");
+    ASSERT_TRUE(pumpUntil([&] { return dialog.getWorker().isDone(); }, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, 1s);
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.okButton->text(), "Close");
+    EXPECT_EQ(dialog.textPane1->document()->lastBlock().text(), workerText("stopped"));
+    EXPECT_FALSE(sim->isOpen("/dev/ttyS0"));
+    EXPECT_EQ(frame.portList->currentIndex(), 0);
+
+    // Now the button closes it.
+    dialog.okButton->click();
+    EXPECT_TRUE(pumpUntil([&] { return !dialog.isVisible(); }, 2s));
+}
+
+TEST_F(AutoPortDialogTest, ClosingTheWindowWhileScanningCancels) {
+    addPort("/dev/ttyS0", kOn, kFollowsRts);
+    ScanningFrame& frame = makeWindow({"/dev/ttyS0"});
+    AutoPortDialog dialog(frame, {"/dev/ttyS0"}, 3s);
+    dialog.show();
+    ASSERT_TRUE(pumpUntil([&] { return sim->isOpen("/dev/ttyS0"); }));
+    const auto closed = std::chrono::steady_clock::now();
+    dialog.close();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(dialog.getWorker().isCancelled());
+    ASSERT_TRUE(pumpUntil([&] { return dialog.getWorker().isDone(); }, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, 1s);
+    EXPECT_FALSE(sim->isOpen("/dev/ttyS0"));
+    EXPECT_FALSE(dialog.getWorker().getBestPortName().has_value());
+}
+
+TEST_F(AutoPortDialogTest, MessagesAreShownAsPlainTextOneLineEach) {
+    ScanningFrame& frame = makeWindow({"/dev/ttyS0"});
+    AutoPortDialog dialog(frame, {});
+    ASSERT_TRUE(pumpUntil([&] { return dialog.getWorker().isDone(); }));
+    dialog.textPane1->clear();
+    dialog.appendMessage("first <b>not bold</b>", AutoPortDialog::Emphasis::NONE);
+    dialog.appendMessage("Best port: COM7", AutoPortDialog::Emphasis::STRONG);
+    EXPECT_EQ(dialog.textPane1->toPlainText(), "first <b>not bold</b>\nBest port: COM7");
+    QTextCursor first(dialog.textPane1->document()->firstBlock());
+    first.movePosition(QTextCursor::EndOfBlock);
+    EXPECT_NE(first.charFormat().fontWeight(), QFont::Bold);
+    QTextCursor second(dialog.textPane1->document()->lastBlock());
+    second.movePosition(QTextCursor::EndOfBlock);
+    EXPECT_EQ(second.charFormat().fontWeight(), QFont::Bold);
+}
+
+}  // namespace
+}  // namespace quorvel
