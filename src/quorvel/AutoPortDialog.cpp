@@ -1,6 +1,5 @@
 #include "quorvel/AutoPortDialog.h"
 
-#include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMetaObject>
@@ -123,10 +122,10 @@ void AutoPortDialog::okButtonActionPerformed() {
     setButtonToClose();
 }
 
-void AutoPortDialog::closeEvent(QCloseEvent* event) {
+void AutoPortDialog::reject() {
     if (!worker->isDone())
         worker->cancel();
-    QDialog::closeEvent(event);
+    QDialog::reject();
 }
 
 }  // namespace quorvel

@@ -41,9 +41,9 @@ public:
     QTextEdit* textPane1 = nullptr;
     QPushButton* okButton = nullptr;
 
-protected:
-    // Closing while the scan runs stops it first.
-    void closeEvent(QCloseEvent* event) override;
+    // Every way of closing (the window's control, Escape, the button) ends here; a scan
+    // still running is stopped first.
+    void reject() override;
 
 private:
     void initComponents();

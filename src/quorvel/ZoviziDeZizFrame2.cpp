@@ -136,6 +136,23 @@ QHBoxLayout* rowOf(std::initializer_list<QWidget*> widgets) {
     return row;
 }
 
+
+// What the user can do about a port that would not open, picked by the serial layer's reason.
+QString portFailureAdvice(const QString& failure) {
+    if (failure.endsWith(QLatin1String("Port is in use")) ||
+        failure.endsWith(QLatin1String("Device busy")) ||
+        failure.endsWith(QLatin1String("Port is already open"))) {
+        return util::Bundle::tolvane().getString("port.in.use.what.to.do");
+    }
+    if (failure.endsWith(QLatin1String("Permission denied"))) {
+        return util::Bundle::tolvane().getString("port.permission.what.to.do");
+    }
+    if (failure.endsWith(QLatin1String("No such device"))) {
+        return util::Bundle::tolvane().getString("port.missing.what.to.do");
+    }
+    return util::Bundle::tolvane().getString("port.open.what.to.do");
+}
+
 }  // namespace
 
 ZoviziDeZizFrame2::ZoviziDeZizFrame2(config::Config config, QStringList portNames,
@@ -1260,14 +1277,18 @@ void ZoviziDeZizFrame2::exitProgram(int code) {
 }
 
 void ZoviziDeZizFrame2::startUpdateCheck() {
+    // A build without an update server has nobody to ask.
+    const QString url = util::UpdateWorker::defaultUrl();
+    if (url.isEmpty()) {
+        return;
+    }
     // Without a say from the desktop services (a window built by a test) nothing is asked.
     if (!services.updateCheckDue || !services.updateCheckDue()) {
         return;
     }
     const auto version = serialkit::SystemProperties::get("VERSION");
     updateWorker = std::make_unique<util::UpdateWorker>(
-        *this, util::UpdateWorker::defaultUrl(),
-        QString::fromStdString(version.value_or(std::string())));
+        *this, url, QString::fromStdString(version.value_or(std::string())));
     updateWorker->start();
 }
 
@@ -1415,7 +1436,8 @@ void ZoviziDeZizFrame2::startReading() {
         dropStages();
         messages->error(this, util::Bundle::tolvane().getString("error"),
                         util::Bundle::tolvane().getString("error.initializing.keyboard.output") +
-                            QString::fromUtf8(e.what()));
+                            QString::fromUtf8(e.what()) + QStringLiteral("\n\n") +
+                            util::Bundle::tolvane().getString("keyboard.output.what.to.do"));
         return;
     }
     try {
@@ -1460,9 +1482,10 @@ void ZoviziDeZizFrame2::startReading() {
     } catch (const serialkit::IOException& e) {
         worker.reset();
         dropStages();
+        const QString failure = QString::fromUtf8(e.what());
         messages->error(this, util::Bundle::tolvane().getString("error"),
-                        util::Bundle::tolvane().getString("error.opening.port") +
-                            QString::fromUtf8(e.what()));
+                        util::Bundle::tolvane().getString("error.opening.port") + failure +
+                            QStringLiteral("\n\n") + portFailureAdvice(failure));
         return;
     } catch (const std::invalid_argument& e) {
         worker.reset();
@@ -1474,9 +1497,10 @@ void ZoviziDeZizFrame2::startReading() {
     } catch (const std::exception& e) {
         worker.reset();
         dropStages();
+        const QString failure = QString::fromUtf8(e.what());
         messages->error(this, util::Bundle::tolvane().getString("error"),
-                        util::Bundle::tolvane().getString("error.opening.port") +
-                            QString::fromUtf8(e.what()));
+                        util::Bundle::tolvane().getString("error.opening.port") + failure +
+                            QStringLiteral("\n\n") + portFailureAdvice(failure));
         return;
     }
 

@@ -36,7 +36,9 @@
 #include "quorvel/support/TempPrefs.h"
 #include "quorvel/util/BundleKeys.h"
 #include "quorvel/util/FriendlyPortUtil.h"
+#include "serialkit/SerialConfig.h"
 #include "serialkit/SerialPortLocal.h"
+#include "serialkit/SimulatedSerial.h"
 #include "serialkit/SystemProperties.h"
 #include "support/Pty.h"
 
@@ -135,6 +137,8 @@ class MainWindowActionsTest : public ::testing::Test {
 
     void TearDown() override {
         window.reset();
+        serialkit::SystemProperties::clear("UPDATE_SERVER");
+        serialkit::SystemProperties::clear("VERSION");
         worker::Keybot::clearQueue();
         util::FriendlyPortUtil::clear();
         util::BundleKeys::setExtraKeysForTesting({});
@@ -505,7 +509,8 @@ TEST_F(MainWindowActionsTest, KeyboardFailureShowsItsBoxAndDoesNotStart) {
     EXPECT_EQ(messages->boxes[0].kind, Kind::ERROR);
     EXPECT_EQ(messages->boxes[0].title, tolvane("error"));
     EXPECT_EQ(messages->boxes[0].message,
-              tolvane("error.initializing.keyboard.output") + "Cannot open display");
+              tolvane("error.initializing.keyboard.output") + "Cannot open display\n\n" +
+                  tolvane("keyboard.output.what.to.do"));
 }
 
 TEST_F(MainWindowActionsTest, CapsLockWarnsAndStartsAnyway) {
@@ -564,6 +569,43 @@ TEST_F(MainWindowActionsTest, PortThatCannotBeOpenedShowsErrorOpeningPortAndLeav
     EXPECT_EQ(messages->boxes[0].title, tolvane("error"));
     EXPECT_TRUE(messages->boxes[0].message.startsWith(tolvane("error.opening.port")));
     EXPECT_GT(messages->boxes[0].message.size(), tolvane("error.opening.port").size());
+}
+
+TEST_F(MainWindowActionsTest, PortFailuresSayWhatToDoNext) {
+    const auto failureOf = [this](const QStringList& arguments) -> QString {
+        messages->boxes.clear();
+        open(arguments);
+        window->pressStartStop();
+        EXPECT_FALSE(window->isRunning());
+        EXPECT_EQ(messages->boxes.size(), 1u);
+        const QString text = messages->boxes.empty() ? QString() : messages->boxes[0].message;
+        window.reset();
+        return text;
+    };
+    {
+        // Held by another program.
+        serialkit::SerialConfig line(pty.slavePath());
+        serialkit::SerialPortLocal holder(line);
+        const QString text = failureOf({QString::fromStdString(pty.slavePath())});
+        EXPECT_TRUE(text.contains("Port is in use")) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(tolvane("port.in.use.what.to.do"))) << text.toStdString();
+    }
+    {
+        const QString text = failureOf({"/dev/no-such-tty-for-tolvane"});
+        EXPECT_TRUE(text.endsWith(tolvane("port.missing.what.to.do"))) << text.toStdString();
+    }
+    {
+        // Root may open any device, so the refusal comes from the simulated driver.
+        serialLayerChanged = true;
+        auto sim = std::make_shared<serialkit::SimulatedSerial>();
+        sim->addPort("/dev/ttyS7");
+        sim->setOpenResult("/dev/ttyS7", serialkit::NativeSerial::ERR_PERMISSION);
+        serialkit::SerialPortLocal::useNative(sim);
+        const QString text = failureOf({"/dev/ttyS7"});
+        EXPECT_TRUE(text.contains("Permission denied")) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(tolvane("port.permission.what.to.do"))) << text.toStdString();
+        EXPECT_TRUE(text.contains("dialout"));
+    }
 }
 
 TEST_F(MainWindowActionsTest, MissingPortIsAnInvalidSetting) {
@@ -689,8 +731,6 @@ TEST_F(MainWindowActionsTest, StartUpAsksTheUpdateServerWhenDueAndShowsANewerVer
     })) << window->statusJLabel->originalText().toStdString();
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_TRUE(server.requests().front().startsWith("GET /version.xml HTTP/1.1\r\n"));
-    serialkit::SystemProperties::clear("UPDATE_SERVER");
-    serialkit::SystemProperties::clear("VERSION");
 }
 
 TEST_F(MainWindowActionsTest, NoUpdateCheckWhenNotDrawnOrSwitchedOff) {
@@ -714,7 +754,6 @@ TEST_F(MainWindowActionsTest, NoUpdateCheckWhenNotDrawnOrSwitchedOff) {
     EXPECT_EQ(updateDraws, 1);
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_NE(window->statusJLabel->originalText(), tolvane("checking.for.update"));
-    serialkit::SystemProperties::clear("UPDATE_SERVER");
 }
 
 TEST_F(MainWindowActionsTest, InvalidStoredSettingIsReportedAndReplaced) {

@@ -25,11 +25,16 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         // Reading, as shown by the main window
         {Bundle::TOLVANE, "invalid.setting"},
         {Bundle::TOLVANE, "error.opening.port"},
+        {Bundle::TOLVANE, "port.in.use.what.to.do"},
+        {Bundle::TOLVANE, "port.permission.what.to.do"},
+        {Bundle::TOLVANE, "port.missing.what.to.do"},
+        {Bundle::TOLVANE, "port.open.what.to.do"},
         {Bundle::TOLVANE, "line.count"},
         // Number formatting
         {Bundle::TOLVANE, "please.enter.number.of.decimal.places.for.rounding.or.disable.division"},
         // Keystroke output
         {Bundle::TOLVANE, "error.initializing.keyboard.output"},
+        {Bundle::TOLVANE, "keyboard.output.what.to.do"},
         {Bundle::WORKER, "cannot_type"},
         {Bundle::TOLVANE, "please.turn.off.caps.lock"},
         {Bundle::TOLVANE, "warning"},

@@ -1,5 +1,8 @@
 #include "quorvel/util/UpdateWorker.h"
 
+#include <QHostAddress>
+#include <QUrl>
+
 #include <chrono>
 #include <exception>
 #include <random>
@@ -9,7 +12,7 @@
 #include "serialkit/SystemProperties.h"
 
 #ifndef TOLVANE_UPDATE_SERVER
-#define TOLVANE_UPDATE_SERVER "www.varnholt.example/tolvane"
+#define TOLVANE_UPDATE_SERVER ""
 #endif
 
 namespace quorvel::util {
@@ -86,12 +89,26 @@ QString UpdateWorker::updateServer() {
 }
 
 QString UpdateWorker::defaultUrl() {
-    QString server = updateServer();
+    QString server = updateServer().trimmed();
     while (server.endsWith(u'/'))
         server.chop(1);
-    const QString base =
-        server.contains(QLatin1String("://")) ? server : QStringLiteral("https://") + server;
-    return base + QStringLiteral("/version.xml");
+    if (server.isEmpty())
+        return QString();
+    const qsizetype schemeEnd = server.indexOf(QLatin1String("://"));
+    if (schemeEnd < 0)
+        return QStringLiteral("https://") + server + QStringLiteral("/version.xml");
+    // Plain http only to this machine (a test server); anywhere else the answer must come
+    // over TLS, whatever the property says.
+    const QUrl given(server + QStringLiteral("/version.xml"));
+    if (given.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0) {
+        const QString host = given.host();
+        const bool loopback = host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+                              QHostAddress(host).isLoopback();
+        if (!loopback)
+            return QStringLiteral("https://") + server.mid(schemeEnd + 3) +
+                   QStringLiteral("/version.xml");
+    }
+    return server + QStringLiteral("/version.xml");
 }
 
 bool UpdateWorker::isCheckDue() {

@@ -16,7 +16,8 @@ namespace quorvel::util {
 // Construct, start and destroy on the user-interface thread; the view must outlive the worker.
 class UpdateWorker {
 public:
-    // Overrides the server of the build, e.g. for a local test server ("http://127.0.0.1:8080").
+    // Overrides the server of the build ("updates.example.org", asked over https); plain http
+    // is kept only for this machine, e.g. a local test server ("http://127.0.0.1:8080").
     static constexpr const char* kServerProperty = "UPDATE_SERVER";
 
     UpdateWorker(UpdateWorkerView& view, QString url, QString currentVersion);
@@ -32,12 +33,13 @@ public:
     // True once the completion has run (user-interface thread).
     bool isDone() const { return done_; }
     // The finished check, or null after a failure, a cancellation or before completion.
-    const ReadRemoteUpdate* getResult() const { return result_.get(); }
+    const ReadRemoteUpdate* getResult() const { return done_ ? result_.get() : nullptr; }
     const QString& getUrl() const { return url_; }
 
-    // The server: the process property, else the build setting.
+    // The server: the process property, else the build setting; empty when neither names one.
     static QString updateServer();
-    // "https://" + server + "/version.xml"; a server given with its own scheme keeps it.
+    // "https://" + server + "/version.xml"; a server given with https, or with http on this
+    // machine, keeps its scheme. Empty when there is no server: then nothing is checked.
     static QString defaultUrl();
     // True for one start in four, so the server is not asked on every start.
     static bool isCheckDue();

@@ -92,7 +92,7 @@ void AutoPortWorker::scan() {
                 confidence = probe(portName);
             } catch (const serialkit::IOException& e) {
                 // In use elsewhere, gone, or not answering: this port is out, the others not.
-                currentPort_.reset();
+                releasePort();
                 report(describe(e));
                 continue;
             }
@@ -110,10 +110,25 @@ void AutoPortWorker::scan() {
     } catch (const std::exception& e) {
         failure_ = describe(e);
     }
+    // A cancelled scan may end long after its completion was shown (a driver call cannot be
+    // interrupted), so it lets go of its port itself.
+    releasePort();
     finished_.store(true);
     // Last thing the thread does, so the completion is queued behind every progress text.
     if (!cancelled_.load())
         postCompletion();
+}
+
+void AutoPortWorker::releasePort() {
+    if (!currentPort_)
+        return;
+    try {
+        if (currentPort_->isOpen())
+            currentPort_->close();
+    } catch (const std::exception&) {
+        // Closing is all that is left to do with this port; a failure changes nothing.
+    }
+    currentPort_.reset();
 }
 
 std::optional<int> AutoPortWorker::probe(const QString& portName) {
@@ -164,7 +179,8 @@ std::optional<int> AutoPortWorker::probe(const QString& portName) {
 
 void AutoPortWorker::report(const QString& text) {
     std::lock_guard lock(mailboxLock_);
-    if (!receiver_)
+    // After a cancellation the completion has the last word; the scan's stragglers are dropped.
+    if (!receiver_ || cancelled_.load())
         return;
     const bool wasEmpty = mailbox_.empty();
     mailbox_.push_back(text);
@@ -198,16 +214,18 @@ void AutoPortWorker::postCompletion() {
 void AutoPortWorker::complete() {
     if (done_)
         return;
-    // A cancelled scan lets go at its current wait, so this join is short; after it the
-    // port under test and the scan's fields are ours.
-    if (thread_.joinable())
-        thread_.join();
     done_ = true;
+    const bool cancelled = cancelled_.load();
+    // A scan that has ended leaves its fields to us once joined. A cancelled one may still be
+    // inside a driver call: the result is shown now, and the scan closes its port when it
+    // returns, so the window never waits on the driver.
+    const bool scanEnded = finished_.load();
+    if (scanEnded && thread_.joinable())
+        thread_.join();
     // Progress still waiting comes before the result.
     deliver();
 
-    const bool cancelled = cancelled_.load();
-    if (!cancelled && failure_.isNull())
+    if (!cancelled && scanEnded && failure_.isNull())
         result_ = bestPortName_;
 
     view_.setButtonToClose();
@@ -223,19 +241,12 @@ void AutoPortWorker::complete() {
     if (cancelled) {
         view_.appendMessage(Bundle::worker().getString("stopped"),
                             AutoPortWorkerView::Emphasis::NONE);
-    } else if (!failure_.isNull()) {
+    } else if (scanEnded && !failure_.isNull()) {
         view_.appendMessage(Bundle::worker().getString("execution.exception") + failure_,
                             AutoPortWorkerView::Emphasis::NONE);
     }
-    if (currentPort_) {
-        try {
-            if (currentPort_->isOpen())
-                currentPort_->close();
-        } catch (const std::exception&) {
-            // Closing is all that is left to do with this port; a failure changes nothing.
-        }
-        currentPort_.reset();
-    }
+    if (scanEnded)
+        releasePort();
 }
 
 }  // namespace quorvel::worker

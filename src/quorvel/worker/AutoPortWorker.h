@@ -43,7 +43,8 @@ class AutoPortWorker {
     // Scans once; a second call does nothing.
     void start();
     // Stops the scan at its current wait, at once; the completion follows on the
-    // user-interface thread. Does nothing once the scan has ended by itself.
+    // user-interface thread without waiting for the scan, which closes its port itself as
+    // soon as it lets go. Does nothing once the scan has ended by itself.
     void cancel();
     bool isCancelled() const { return cancelled_.load(); }
     // True once the completion has run.
@@ -59,6 +60,8 @@ class AutoPortWorker {
     std::optional<int> probe(const QString& portName);
     // Waits the settle time; false when cancelled before or during it.
     bool settle();
+    // Closes the port under test, if any; a failure to close is of no consequence.
+    void releasePort();
     void report(const QString& text);
     void deliver();
     void postCompletion();
@@ -80,7 +83,7 @@ class AutoPortWorker {
     std::mutex waitLock_;
     std::condition_variable waitWake_;
 
-    // Owned by the scan thread until the completion has joined it.
+    // Owned by the scan thread until the thread has ended and been joined.
     std::unique_ptr<serialkit::SerialPortLocal> currentPort_;
     std::optional<QString> bestPortName_;
     int bestPortConfidence_ = 0;

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,6 +9,9 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "quorvel/support/LocalHttpServer.h"
 #include "quorvel/util/Bundle.h"
@@ -53,8 +57,12 @@ QByteArray versionDocument(const QByteArray& version) {
 
 class RecordingUpdateView : public UpdateWorkerView {
 public:
-    void setStatus(const QString& status) override { statuses.push_back(status); }
+    void setStatus(const QString& status) override {
+        statuses.push_back(status);
+        threads.push_back(std::this_thread::get_id());
+    }
     QStringList statuses;
+    std::vector<std::thread::id> threads;
 };
 
 class UpdateCheckTest : public ::testing::Test {
@@ -67,6 +75,9 @@ protected:
         auto worker = std::make_unique<UpdateWorker>(view, url, current);
         worker->start();
         EXPECT_TRUE(waitUntil([&] { return worker->isDone(); }));
+        // The status line is touched only on the user-interface thread.
+        for (const auto& thread : view.threads)
+            EXPECT_EQ(thread, std::this_thread::get_id());
         return worker;
     }
 
@@ -119,16 +130,31 @@ TEST(FindXMLTest, TextBetweenTheFirstTags) {
     EXPECT_EQ(ReadRemoteUpdate::findXML("", "date"), "");
 }
 
-TEST(UpdateServerTest, PropertyOverridesTheBuiltInServer) {
+TEST(UpdateServerTest, PropertyOverridesTheBuiltInServerAndHttpStaysLocal) {
     serialkit::SystemProperties::remove(UpdateWorker::kServerProperty);
     const QString builtIn = UpdateWorker::defaultUrl();
-    EXPECT_TRUE(builtIn.startsWith("https://")) << builtIn.toStdString();
-    EXPECT_TRUE(builtIn.endsWith("/version.xml")) << builtIn.toStdString();
-
-    serialkit::SystemProperties::set(UpdateWorker::kServerProperty, "updates.example.org");
-    EXPECT_EQ(UpdateWorker::defaultUrl(), "https://updates.example.org/version.xml");
-    serialkit::SystemProperties::set(UpdateWorker::kServerProperty, "http://127.0.0.1:8080");
-    EXPECT_EQ(UpdateWorker::defaultUrl(), "http://127.0.0.1:8080/version.xml");
+    const struct {
+        const char* server;
+        const char* url;
+    } cases[] = {
+        {"updates.example.org", "https://updates.example.org/version.xml"},
+        {"updates.example.org:8443/", "https://updates.example.org:8443/version.xml"},
+        {"https://updates.example.org", "https://updates.example.org/version.xml"},
+        {"http://127.0.0.1:8080", "http://127.0.0.1:8080/version.xml"},
+        {"http://localhost:8080", "http://localhost:8080/version.xml"},
+        {"http://[::1]:8080", "http://[::1]:8080/version.xml"},
+        // Anywhere else plain http is not trusted.
+        {"http://updates.example.org", "https://updates.example.org/version.xml"},
+        {"http://127.0.0.1.example.org", "https://127.0.0.1.example.org/version.xml"},
+    };
+    for (const auto& c : cases) {
+        serialkit::SystemProperties::set(UpdateWorker::kServerProperty, c.server);
+        EXPECT_EQ(UpdateWorker::defaultUrl(), QString::fromLatin1(c.url)) << c.server;
+    }
+    // An empty property leaves the build's server, which is either none or asked over https.
+    serialkit::SystemProperties::set(UpdateWorker::kServerProperty, "");
+    EXPECT_EQ(UpdateWorker::defaultUrl(), builtIn);
+    EXPECT_TRUE(builtIn.isEmpty() || builtIn.startsWith("https://")) << builtIn.toStdString();
     serialkit::SystemProperties::clear(UpdateWorker::kServerProperty);
 }
 
@@ -263,6 +289,14 @@ TEST_F(UpdateCheckTest, RedirectsMustKeepTheScheme) {
     EXPECT_EQ(view.statuses.last(), text("update.check.failed"));
     EXPECT_EQ(worker->getResult(), nullptr);
     EXPECT_EQ(other.requests().size(), 1);
+    // Refused by the check itself, not by a TLS hand-shake failing against a plain server.
+    try {
+        ReadRemoteUpdate::readURLContent(other.base() + "/version.xml");
+        ADD_FAILURE() << "a redirect to https was followed";
+    } catch (const serialkit::IOException& e) {
+        EXPECT_THAT(std::string(e.what()),
+                    ::testing::StartsWith("Redirect to another scheme refused"));
+    }
 }
 
 TEST_F(UpdateCheckTest, CancelEndsARunningCheckWithoutAReport) {

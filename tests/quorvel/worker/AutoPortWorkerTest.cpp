@@ -7,7 +7,9 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -159,6 +161,11 @@ TEST_F(AutoPortWorkerTest, ConfidenceFollowsHowTheLinesAnswer) {
     const Case cases[] = {
         {"DSR at once, CTS after RTS", "/dev/ttyS0", kOn, kFollowsRts, 3},
         {"the same on COM3", "COM3", kOn, kFollowsRts, 1},
+        {"only the exact name COM3 is held back", "COM30", kOn, kFollowsRts, 3},
+        {"only the exact name COM3 is held back, in lower case", "com3", kOn, kFollowsRts, 3},
+        // CTS answers only once both lines are up: DTR must have been raised as well.
+        {"DSR at once, CTS after DTR and RTS", "/dev/ttyS7", kOn,
+         [](const Lines& l) { return l.dtr && l.rts; }, 3},
         {"DSR at once, CTS never", "/dev/ttyS1", kOn, kOff, 1},
         {"DSR after DTR, CTS after RTS", "/dev/ttyS2", kFollowsDtr, kFollowsRts, 2},
         {"DSR after DTR, CTS never", "/dev/ttyS3", kFollowsDtr, kOff, 1},
@@ -334,10 +341,50 @@ TEST_F(AutoPortWorkerTest, CancellingInsideAWaitStopsAtOnce) {
                                             text("could.not.auto.detect.port"), text("stopped")}));
     EXPECT_TRUE(view.closed());
     EXPECT_TRUE(view.detected().isEmpty());
-    EXPECT_FALSE(sim_->isOpen("A"));
+    // The scan closes the port as it lets go.
+    EXPECT_TRUE(RecordingView::pumpUntil([&] { return !sim_->isOpen("A"); }));
     const auto calls = sim_->calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "SerOpenPort"), 1);
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "SerSigDSR"), 0);
+    EXPECT_FALSE(worker.getBestPortName().has_value());
+}
+
+TEST_F(AutoPortWorkerTest, CancelShowsTheEndAtOnceWhileADriverCallHangs) {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool released = false;
+    std::atomic<bool> inside{false};
+    // A driver call that does not return until the test lets it.
+    addPort(
+        "A",
+        [&](const Lines&) {
+            inside.store(true);
+            std::unique_lock hold(lock);
+            wake.wait(hold, [&] { return released; });
+            return true;
+        },
+        kFollowsRts);
+    RecordingPortView view;
+    AutoPortWorker worker(view, {"A"}, 1ms);
+    worker.start();
+    ASSERT_TRUE(RecordingView::pumpUntil([&] { return inside.load(); }));
+    worker.cancel();
+    // The dialog is not held up by the driver.
+    ASSERT_TRUE(RecordingView::pumpUntil([&] { return worker.isDone(); }));
+    EXPECT_TRUE(view.closed());
+    EXPECT_EQ(view.messages(), QStringList({text("auto.port.detection.started"), testing("A"),
+                                            text("could.not.auto.detect.port"), text("stopped")}));
+    EXPECT_TRUE(sim_->isOpen("A"));
+
+    {
+        std::lock_guard hold(lock);
+        released = true;
+    }
+    wake.notify_all();
+    // The scan lets go of the port by itself, and says nothing more.
+    EXPECT_TRUE(RecordingView::pumpUntil([&] { return !sim_->isOpen("A"); }));
+    RecordingView::pumpUntil([] { return false; }, 50ms);
+    EXPECT_EQ(view.messages().size(), 4);
     EXPECT_FALSE(worker.getBestPortName().has_value());
 }
 
