@@ -7,7 +7,7 @@ JOBS       ?= 2
 MAKEFLAGS  += --no-print-directory
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test run bench test-asan fuzz format clean
+.PHONY: all deps configure build test run bench test-asan fuzz format clean package
 
 all: build
 
@@ -28,6 +28,10 @@ test: build
 # environments export PORT for other purposes).
 run: build
 	@scripts/run-demo $(BUILD)/bin $(if $(filter command line,$(origin PORT)),$(PORT))
+
+# The Debian package, $(BUILD)/tolvane_<version>_<arch>.deb; scripts/check-package checks it.
+package: build
+	@cd $(BUILD) && cpack
 
 bench: deps
 	@cmake -S . -B $(BUILD) -DTOLVANE_BENCH=ON $(CMAKE_ARGS) >/dev/null

@@ -4,12 +4,16 @@
 // and their tests can use it without another library target.
 
 #include <charconv>
+#include <cstdint>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "SimDrift.h"
 
 namespace tools {
 
@@ -141,37 +145,70 @@ inline std::string unescape(std::string_view text) {
     return out;
 }
 
-// What an instrument of one kind sends, so a test session needs no --line typing.
-struct Preset {
-    std::string name;
-    std::string description;
-    std::vector<std::string> lines;
-    std::string terminator;
+// Line settings of a serial device: speed 0 leaves it unchanged.
+struct LineSettings {
+    int baud = 0;
+    int dataBits = 8;
+    char parity = 'N';  // N, O, E, M (mark) or S (space)
+    int stopBits = 1;
 };
 
+// What an instrument of one kind sends, so a test session needs no --line typing.
+struct Preset {
+    std::string name;  // --preset takes it in any case
+    std::string description;
+    std::vector<std::string> lines;  // the bytes of each line, terminator not yet added
+    std::string terminator;
+    // Bytes the instrument waits for before each line; empty: it sends on its own.
+    std::string dataCommand;
+    // The instrument's framing for a device; none: 8N1 at the speed the device has.
+    std::optional<LineSettings> serial;
+    // Printed before the first line: what to set in the reading program.
+    std::vector<std::string> settingsText;
+    // The value the reading program takes from each of `lines` ("" = none), and from any
+    // other line; empty when not known.
+    std::vector<std::string> values;
+    // False when `lines` are common lines, not the instrument's own samples.
+    bool ownSamples = true;
+    std::function<std::string(const std::string&)> valueOf;
+    // The line format --drift writes, or why there is none.
+    std::optional<DriftFormat> drift;
+    std::string noDrift = "--drift needs an instrument preset that reads numbers";
+};
+
+// The tool's own line sets; the simulator puts the instrument presets in front of them.
 inline const std::vector<Preset>& presets() {
-    static const std::vector<Preset> table = {
-        {"scale",
-         "stable and unstable gross weights in kg, CR",
-         {"ST,GS  12.50 kg", "ST,GS  12.55 kg", "US,GS  12.60 kg"},
-         "\r"},
-        {"barcode", "EAN-13 codes, CR", {"4006381333931", "9780201379624"}, "\r"},
-    };
+    static const std::vector<Preset> table = [] {
+        Preset scale;
+        scale.name = "scale";
+        scale.description = "stable and unstable gross weights in kg, CR";
+        scale.lines = {"ST,GS  12.50 kg", "ST,GS  12.55 kg", "US,GS  12.60 kg"};
+        scale.terminator = "\r";
+        Preset barcode;
+        barcode.name = "barcode";
+        barcode.description = "EAN-13 codes, CR";
+        barcode.lines = {"4006381333931", "9780201379624"};
+        barcode.terminator = "\r";
+        return std::vector<Preset>{scale, barcode};
+    }();
     return table;
 }
 
-inline const Preset* findPreset(std::string_view name) {
-    for (const Preset& p : presets()) {
-        if (p.name == name) {
+// Case-insensitive, so "mitutoyo" finds MITUTOYO.
+inline const Preset* findPreset(std::string_view name,
+                                const std::vector<Preset>& catalog = presets()) {
+    const std::string wanted = lowerAscii(name);
+    for (const Preset& p : catalog) {
+        if (lowerAscii(p.name) == wanted) {
             return &p;
         }
     }
     return nullptr;
 }
 
-inline std::string presetNames() {
+inline std::string presetNames(const std::vector<Preset>& catalog = presets()) {
     std::string names;
-    for (const Preset& p : presets()) {
+    for (const Preset& p : catalog) {
         names += names.empty() ? "" : ", ";
         names += p.name;
     }
@@ -234,40 +271,95 @@ struct LineSource {
 
 struct SimOptions {
     bool help = false;
+    bool listPresets = false;
     // Empty: create a pseudo-terminal.
     std::string device;
     std::vector<LineSource> sources;
+    // The name as given, and what it names.
     std::string preset;
+    std::optional<Preset> presetData;
     std::optional<std::string> terminator;
     int intervalMs = 1000;
-    // 0 = forever.
+    // 0 = forever; with --drift it counts weighings.
     long repeat = 1;
     std::optional<bool> waitReader;
     // 0 = leave the line speed alone.
     int baud = 0;
     bool quiet = false;
+    bool drift = false;
+    std::optional<std::uint32_t> seed;
+    bool raw = false;
+    // --command (bytes), or --no-command.
+    std::optional<std::string> command;
+    bool noCommand = false;
 
     bool waitsForReader() const { return waitReader.value_or(device.empty()); }
 
     std::string terminatorBytes() const {
+        if (raw) {
+            return "";
+        }
         if (terminator) {
             return *terminator;
         }
-        if (const Preset* p = findPreset(preset)) {
-            return p->terminator;
+        if (presetData) {
+            return presetData->terminator;
         }
         return "\r";
     }
+
+    // The bytes each line is an answer to; empty when lines go out on the timer.
+    std::string dataCommand() const {
+        if (noCommand) {
+            return "";
+        }
+        if (command) {
+            return *command;
+        }
+        return presetData ? presetData->dataCommand : "";
+    }
+
+    // Lines of an instrument (its samples, --drift) may hold their terminator already; lines
+    // the user gives always get one, unless they are raw bytes.
+    bool linesFromInstrument() const { return drift || (sources.empty() && presetData); }
+
+    std::string framed(const std::string& line) const {
+        const std::string t = terminatorBytes();
+        if (t.empty()) {
+            return line;
+        }
+        const bool ends =
+            line.size() >= t.size() && line.compare(line.size() - t.size(), t.size(), t) == 0;
+        if (linesFromInstrument() && ends) {
+            return line;
+        }
+        return line + t;
+    }
+
+    // The line settings a device is given: the instrument's, --baud overriding its speed.
+    LineSettings lineSettings() const {
+        LineSettings s = presetData && presetData->serial ? *presetData->serial : LineSettings{};
+        if (baud > 0) {
+            s.baud = baud;
+        }
+        return s;
+    }
 };
 
-inline SimOptions parseSimOptions(const std::vector<std::string>& args) {
+// `catalog` holds the names --preset takes; the simulator passes the instrument presets.
+inline SimOptions parseSimOptions(const std::vector<std::string>& args,
+                                  const std::vector<Preset>& catalog = presets()) {
     SimOptions o;
     ArgReader r(args);
+    bool presetGiven = false;
     while (r.next()) {
         const std::string& n = r.name();
         if (n == "--help" || n == "-h") {
             r.noValue();
             o.help = true;
+        } else if (n == "--list-presets") {
+            r.noValue();
+            o.listPresets = true;
         } else if (n == "--line") {
             o.sources.push_back({false, r.value()});
         } else if (n == "--file") {
@@ -278,10 +370,18 @@ inline SimOptions parseSimOptions(const std::vector<std::string>& args) {
             o.sources.push_back({true, f});
         } else if (n == "--preset") {
             o.preset = r.value();
-            if (!findPreset(o.preset)) {
-                throw std::invalid_argument("--preset: unknown preset '" + o.preset +
-                                            "' (known: " + presetNames() + ")");
+            presetGiven = true;
+            if (lowerAscii(o.preset) == "list") {
+                o.listPresets = true;
+                continue;
             }
+            const Preset* p = findPreset(o.preset, catalog);
+            if (!p) {
+                throw std::invalid_argument("--preset: unknown preset '" + o.preset +
+                                            "' (known: " + presetNames(catalog) +
+                                            "; --list-presets describes them)");
+            }
+            o.presetData = *p;
         } else if (n == "--terminator") {
             o.terminator = parseTerminator(r.value());
         } else if (n == "--interval") {
@@ -304,15 +404,68 @@ inline SimOptions parseSimOptions(const std::vector<std::string>& args) {
         } else if (n == "--quiet" || n == "-q") {
             r.noValue();
             o.quiet = true;
+        } else if (n == "--drift") {
+            r.noValue();
+            o.drift = true;
+        } else if (n == "--seed") {
+            o.seed = static_cast<std::uint32_t>(parseNumber(r.value(), 0, 4294967295L, "--seed"));
+        } else if (n == "--raw") {
+            r.noValue();
+            o.raw = true;
+        } else if (n == "--command") {
+            const std::string text = r.value();
+            try {
+                o.command = unescape(text);
+            } catch (const std::invalid_argument& e) {
+                throw std::invalid_argument(std::string("--command: ") + e.what());
+            }
+            if (o.command->empty()) {
+                throw std::invalid_argument(
+                    "--command needs at least one byte, e.g. --command '1\\r'");
+            }
+        } else if (n == "--no-command") {
+            r.noValue();
+            o.noCommand = true;
         } else {
             throw std::invalid_argument("unknown option '" + n + "'");
         }
     }
-    if (o.help) {
+    if (o.help || o.listPresets) {
         return o;
     }
-    if (o.sources.empty() && o.preset.empty()) {
-        throw std::invalid_argument("nothing to send: give --line, --file or --preset");
+    if (o.drift) {
+        if (!o.sources.empty()) {
+            throw std::invalid_argument("--drift makes its own lines; leave out --line and --file");
+        }
+        if (!presetGiven) {
+            // A scale of the common kind.
+            if (const Preset* p = findPreset("scale", catalog)) {
+                o.presetData = *p;
+            }
+        }
+        if (!o.presetData || !o.presetData->drift) {
+            throw std::invalid_argument(o.presetData ? o.presetData->noDrift
+                                                     : std::string("--drift needs --preset"));
+        }
+    } else if (o.seed) {
+        throw std::invalid_argument("--seed only matters with --drift");
+    }
+    if (o.raw) {
+        if (o.sources.empty()) {
+            throw std::invalid_argument(
+                "--raw applies to the bytes of --line and --file; give one");
+        }
+        if (o.terminator) {
+            throw std::invalid_argument(
+                "--raw adds no terminator; write it into the bytes (e.g. \\r) instead of "
+                "--terminator");
+        }
+    }
+    if (o.sources.empty() && !o.presetData) {
+        throw std::invalid_argument("nothing to send: give --line, --file, --preset or --drift");
+    }
+    if (o.command && o.noCommand) {
+        throw std::invalid_argument("--command and --no-command contradict each other");
     }
     if (!o.device.empty() && o.waitReader.value_or(false)) {
         throw std::invalid_argument(
@@ -321,13 +474,14 @@ inline SimOptions parseSimOptions(const std::vector<std::string>& args) {
     return o;
 }
 
-// The lines to send, in command-line order; the preset's when no --line or --file is given.
-// Throws std::invalid_argument for an unreadable file or a bad escape.
+// The lines to send, in command-line order; the preset's when no --line or --file is given
+// (none with --drift, which makes its own). Throws std::invalid_argument for an unreadable
+// file or a bad escape.
 inline std::vector<std::string> loadLines(const SimOptions& o) {
     std::vector<std::string> lines;
     if (o.sources.empty()) {
-        if (const Preset* p = findPreset(o.preset)) {
-            lines = p->lines;
+        if (o.presetData && !o.drift) {
+            lines = o.presetData->lines;
         }
         return lines;
     }

@@ -1,18 +1,27 @@
-// Shows the main window with default settings and two made-up ports, and saves every page as
-// page<N>-<name>.png, so the layout can be looked at without a serial port or a desktop.
+// Shows the main window with the settings of a first start and two made-up ports, and saves
+// every page as page<N>-<name>.png, the running layout, and the auto-detect
+// dialog after a scan of simulated ports, so the layout can be looked at (and the user guide
+// illustrated) without a serial port or a desktop.
 //
 //   tolvane-screenshots [output folder]     (default: build/screenshots)
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QPixmap>
+#include <QTemporaryDir>
 
 #include <iostream>
 #include <memory>
 
+#include "quorvel/AutoPortDialog.h"
 #include "quorvel/MessagePresenter.h"
 #include "quorvel/ZoviziDeZizFrame2.h"
+#include "quorvel/config/ConfigStore.h"
+#include "quorvel/prefs/FilePreferencesFactory.h"
 #include "quorvel/util/FriendlyPortUtil.h"
+#include "serialkit/SerialPortLocal.h"
+#include "serialkit/SimulatedSerial.h"
+#include "serialkit/SystemProperties.h"
 
 namespace {
 
@@ -64,9 +73,17 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    const QStringList ports = {"/dev/ttyS0", "/dev/ttyUSB0"};
     quorvel::util::FriendlyPortUtil::setPortInfoList({{"/dev/ttyUSB0", "FTDI", "USB Serial Port"}});
-    quorvel::ZoviziDeZizFrame2 window(quorvel::config::Config(), {"/dev/ttyS0", "/dev/ttyUSB0"},
-                                      std::make_shared<PrintingPresenter>());
+
+    // What a first start shows: the settings an empty store loads, never the user's own.
+    QTemporaryDir store;
+    serialkit::SystemProperties::set(quorvel::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE,
+                                     store.filePath("prefs.txt").toStdString());
+    quorvel::config::Config settings;
+    quorvel::config::ConfigStore().loadConfig(settings, ports);
+
+    quorvel::ZoviziDeZizFrame2 window(settings, ports, std::make_shared<PrintingPresenter>());
     window.show();
     settle(500);
     std::cout << "window " << window.width() << " x " << window.height() << std::endl;
@@ -84,16 +101,40 @@ int main(int argc, char** argv) {
             ++failures;
         }
     }
+    const auto save = [&](QWidget& widget, const QString& name) {
+        const QString file = QDir(folder).filePath(name);
+        if (widget.grab().save(file)) {
+            std::cout << file.toStdString() << std::endl;
+        } else {
+            std::cerr << "Cannot write " << file.toStdString() << std::endl;
+            ++failures;
+        }
+    };
+
+    // The auto-detect dialog after scanning two simulated ports, one with an instrument.
+    {
+        serialkit::SystemProperties::set("SK_OSNAME", "Linux");
+        serialkit::SystemProperties::set("SK_OSARCH", "amd64");
+        auto simulated = std::make_shared<serialkit::SimulatedSerial>();
+        for (const QString& port : ports) simulated->addPort(port.toStdString());
+        using Lines = serialkit::SimulatedSerial::ModemLines;
+        simulated->setDsrFunction("/dev/ttyUSB0", [](const Lines&) { return true; });
+        simulated->setCtsFunction("/dev/ttyUSB0", [](const Lines& l) { return l.rts; });
+        serialkit::SerialPortLocal::useNative(simulated);
+        window.tabbedPane->setCurrentIndex(1);
+        quorvel::AutoPortDialog dialog(window, ports);
+        dialog.show();
+        QDeadlineTimer limit(10000);
+        while (!dialog.getWorker().isDone() && !limit.hasExpired()) settle(50);
+        settle(200);
+        save(dialog, "auto-detect.png");
+        dialog.hide();
+    }
+
     // The running layout, with the longest status text.
     window.setConnectedInGUI(true);
     window.tabbedPane->setCurrentIndex(0);
     settle(200);
-    const QString running = QDir(folder).filePath("running.png");
-    if (window.grab().save(running)) {
-        std::cout << running.toStdString() << std::endl;
-    } else {
-        std::cerr << "Cannot write " << running.toStdString() << std::endl;
-        ++failures;
-    }
+    save(window, "running.png");
     return failures == 0 ? 0 : 1;
 }

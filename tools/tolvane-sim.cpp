@@ -13,13 +13,18 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "SimOptions.h"
+#include "SimPresets.h"
 
 namespace {
 
@@ -115,16 +120,51 @@ speed_t speedFor(int baud) {
     }
 }
 
-// Raw 8N1, so no byte of a line is translated on the way out.
-void makeRaw(int fd, int baud) {
+tcflag_t dataBitsFlag(int bits) {
+    switch (bits) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
+    }
+}
+
+// Raw, so no byte of a line is translated on the way out; the instrument's framing (8N1
+// without one).
+void makeRaw(int fd, const tools::LineSettings& line) {
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
         throw std::runtime_error(errnoText("tcgetattr"));
     }
     ::cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
-    if (baud > 0) {
-        speed_t s = speedFor(baud);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    t.c_cflag |= dataBitsFlag(line.dataBits);
+    switch (line.parity) {
+        case 'O':
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 'E':
+            t.c_cflag |= PARENB;
+            break;
+        case 'M':
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case 'S':
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+    }
+    if (line.stopBits == 2) {
+        t.c_cflag |= CSTOPB;
+    }
+    if (line.baud > 0) {
+        speed_t s = speedFor(line.baud);
         ::cfsetispeed(&t, s);
         ::cfsetospeed(&t, s);
     }
@@ -135,8 +175,9 @@ void makeRaw(int fd, int baud) {
 
 class Simulator {
   public:
-    Simulator(const tools::SimOptions& options, std::vector<std::string> lines)
-        : options_(options), lines_(std::move(lines)), terminator_(options.terminatorBytes()) {}
+    // `nextRound` gives the lines of one round (one pass through the list, one weighing).
+    Simulator(const tools::SimOptions& options, std::function<std::vector<std::string>()> nextRound)
+        : options_(options), nextRound_(std::move(nextRound)), command_(options.dataCommand()) {}
 
     ~Simulator() {
         if (fd_ >= 0) {
@@ -159,7 +200,7 @@ class Simulator {
         pty_ = true;
         try {
             // The line settings belong to the terminal, so they stay when our slave is closed.
-            makeRaw(slave, options_.baud);
+            makeRaw(slave, options_.lineSettings());
         } catch (...) {
             ::close(slave);
             throw;
@@ -184,32 +225,44 @@ class Simulator {
             canRead_ = false;
         }
         if (::isatty(fd_)) {
-            makeRaw(fd_, options_.baud);
+            makeRaw(fd_, options_.lineSettings());
         } else if (options_.baud > 0) {
             std::cout << "Note: " << path << " is no terminal; --baud is ignored" << std::endl;
         }
     }
 
     const std::string& path() const { return path_; }
+    bool onPseudoTerminal() const { return pty_ || path_.rfind("/dev/pts/", 0) == 0; }
 
     // Returns the exit code: 0 when all lines went out or a stop was requested.
     int run() {
         bool first = true;
         for (long round = 0; options_.repeat == 0 || round < options_.repeat; ++round) {
-            for (const std::string& line : lines_) {
-                if (!first && !pause(options_.intervalMs)) {
-                    return stopped();
+            for (const std::string& line : nextRound_()) {
+                if (!command_.empty()) {
+                    // An instrument that is asked sends nothing before the question.
+                    if (!waitForCommand()) {
+                        return stopped();
+                    }
+                } else {
+                    if (!first && !pause(options_.intervalMs)) {
+                        return stopped();
+                    }
+                    if (options_.waitsForReader() && !waitForReader()) {
+                        return stopped();
+                    }
                 }
                 first = false;
-                if (options_.waitsForReader() && !waitForReader()) {
-                    return stopped();
-                }
-                const std::string bytes = line + terminator_;
+                const std::string bytes = options_.framed(line);
                 if (!sendAll(bytes)) {
                     return stopped();
                 }
                 if (!options_.quiet) {
-                    std::cout << "sent: " << tools::readableBytes(bytes) << std::endl;
+                    std::cout << "sent: " << tools::readableBytes(bytes);
+                    if (!command_.empty()) {
+                        std::cout << " (answer to " << tools::readableBytes(command_) << ")";
+                    }
+                    std::cout << std::endl;
                 }
             }
         }
@@ -245,6 +298,36 @@ class Simulator {
         everAttached_ = everAttached_ || attached;
     }
 
+    // Counts each data command in what the reader sent, also one split over several reads;
+    // bytes around the commands are of no interest.
+    void noteCommands(std::string_view data) {
+        if (command_.empty()) {
+            return;
+        }
+        received_.append(data);
+        size_t at = 0;
+        while ((at = received_.find(command_)) != std::string::npos) {
+            ++pendingCommands_;
+            received_.erase(0, at + command_.size());
+        }
+        if (received_.size() >= command_.size()) {
+            received_.erase(0, received_.size() - (command_.size() - 1));
+        }
+    }
+
+    bool waitForCommand() {
+        awaitingCommand_ = true;
+        while (pendingCommands_ == 0) {
+            if (!pause(200)) {
+                awaitingCommand_ = false;
+                return false;
+            }
+        }
+        awaitingCommand_ = false;
+        --pendingCommands_;
+        return true;
+    }
+
     void echo(const char* data, size_t n) {
         std::cout << "reader sent: " << tools::readableBytes(std::string_view(data, n))
                   << std::endl;
@@ -256,6 +339,7 @@ class Simulator {
         ssize_t n = ::read(fd_, buf, sizeof buf);
         if (n > 0) {
             echo(buf, static_cast<size_t>(n));
+            noteCommands(std::string_view(buf, static_cast<size_t>(n)));
             return true;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
@@ -276,6 +360,10 @@ class Simulator {
     bool pause(int ms) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
         while (!stopRequested) {
+            if (awaitingCommand_ && pendingCommands_ > 0) {
+                // A question is waiting for its answer.
+                return true;
+            }
             auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
                     .count();
@@ -391,8 +479,11 @@ class Simulator {
     }
 
     const tools::SimOptions& options_;
-    std::vector<std::string> lines_;
-    std::string terminator_;
+    std::function<std::vector<std::string>()> nextRound_;
+    std::string command_;
+    std::string received_;
+    long pendingCommands_ = 0;
+    bool awaitingCommand_ = false;
     int fd_ = -1;
     std::string path_;
     bool pty_ = false;
@@ -403,32 +494,54 @@ class Simulator {
 
 const char* const helpText = R"(Usage: tolvane-sim [OPTIONS]
 
-Plays a serial instrument: sends text lines, each followed by a terminator, on a
+Plays a serial instrument: sends lines, each followed by a terminator, on a
 pseudo-terminal of its own or on a given device. The first line printed is
-"PORT <path>", the port to open in the application; bytes the application sends
-back are shown as "reader sent: ...".
+"PORT <path>", the port to open in Tolvane; bytes Tolvane sends back are shown
+as "reader sent: ...".
 
-What to send (at least one; --line and --file may be repeated and mixed):
+What to send (one of these; --line and --file may be repeated and mixed):
+  --preset NAME       an instrument preset of Tolvane: sends its sample lines,
+                      each with the preset's input terminator (unless the sample
+                      already ends in it), and first prints the line settings to
+                      choose in Tolvane and the value Tolvane reads from each
+                      line. NAME is the preset's constant name in any case
+                      (mitutoyo, kern_mps, and_em, ...); "scale" is the GENERIC
+                      preset. --line/--file replace its lines, --terminator its
+                      terminator.
+  --list-presets      list the presets and exit (also: --preset list)
   --line TEXT         send TEXT; \r \n \t \\ and \xHH stand for those bytes
   --file FILE         send each line of FILE (escapes as for --line; a CR at the
                       end of a line of the file is dropped)
-  --preset NAME       send the sample lines of an instrument, with its terminator;
-                      --line/--file replace its lines, --terminator its terminator.
-                      Presets:)";
+  --drift             a scale settling: readings creep towards a weight, the
+                      same value then comes several times (stable), then the
+                      next weight; in the format of --preset (the scale format
+                      without one), to try Tolvane's ignore filter. --repeat
+                      counts weighings.
+  --seed N            start --drift from N (0..4294967295), for the same
+                      readings every run; without it a seed is picked and shown
+  --raw               send the bytes of --line and --file exactly as escaped,
+                      with no terminator (a file's line breaks are not sent)
 
-const char* const helpText2 = R"(
+Data command:
+  A preset with a data command (MITUTOYO waits for 1<CR>) sends nothing on a
+  timer: it answers each data command it receives with the next line.
+  --command TEXT      answer TEXT instead (escapes as for --line); works with
+                      --line and --file too
+  --no-command        send on the --interval timer even so
 
 How to send:
   --terminator T      bytes after each line: a byte value 0..255, or cr, lf,
-                      crlf, none (default 13 = cr)
+                      crlf, none (default: the preset's, else 13 = cr)
   --interval MS       pause between lines in milliseconds (default 1000)
   --repeat N          times through the list of lines (default 1; 0 = forever)
 
 Where to send:
   (default)           a new pseudo-terminal; its path follows "PORT "
   --device PATH       an existing device instead, e.g. a real serial port or one
-                      end of a socat pair; it is set to raw 8N1
-  --baud RATE         line speed for the device (e.g. 9600); default: unchanged
+                      end of a socat pair; it is set to raw, with the preset's
+                      data bits, parity, stop bits and speed (8N1 without one)
+  --baud RATE         line speed for the device (e.g. 9600); default: the
+                      preset's, else unchanged
   --wait-reader       wait until a program opens the pseudo-terminal before each
                       line (default with the pseudo-terminal; not with --device)
   --no-wait-reader    send on schedule even when no one listens
@@ -437,16 +550,86 @@ Other:
   -q, --quiet         do not print each line sent
   -h, --help          show this help
 
+Examples:
+  tolvane-sim --preset kern_mps --interval 500 --repeat 0
+      Kern MPS sample lines twice a second until Ctrl-C.
+  tolvane-sim --drift --preset and --seed 7 --repeat 0
+      an A&D balance settling on one weight after another.
+  tolvane-sim --raw --line 'ST,GS  12.' --line '50 kg\r' --interval 300
+      one line that arrives in two pieces.
+  tolvane-sim --preset mitutoyo --repeat 0
+      a Mitutoyo gauge: each 1<CR> Tolvane sends is answered with a reading.
+
 Ctrl-C (SIGINT, SIGTERM) stops and exits with 0; bad arguments exit with 2, a
 failed or lost device with 1.
 )";
 
 void printHelp() {
     std::cout << helpText;
-    for (const tools::Preset& p : tools::presets()) {
-        std::cout << "\n                        " << p.name << ": " << p.description;
+}
+
+// What the user needs to set in Tolvane, and what it should read, before the first line.
+void describe(const tools::SimOptions& options, const std::vector<std::string>& lines,
+              std::uint32_t seed, bool pseudoTerminal) {
+    const std::string command = options.dataCommand();
+    const tools::Preset* preset = options.presetData ? &*options.presetData : nullptr;
+    if (preset) {
+        for (const std::string& text : preset->settingsText) {
+            std::cout << text << std::endl;
+        }
+        const tools::LineSettings line = options.lineSettings();
+        if (pseudoTerminal && (line.dataBits != 8 || line.parity != 'N')) {
+            // Linux keeps every pseudo-terminal at 8 bits without parity, and a port that
+            // checks its settings refuses to open with others.
+            std::cout << "On this pseudo-terminal choose 8 data bits and parity NONE instead: it "
+                         "carries no other framing (a real serial line takes the preset's)."
+                      << std::endl;
+        }
     }
-    std::cout << helpText2;
+    if (!command.empty()) {
+        std::cout << "Data command " << tools::readableBytes(command)
+                  << ": each one received is answered with the next line; nothing is sent on a "
+                     "timer."
+                  << std::endl;
+    } else if (preset && !preset->dataCommand.empty()) {
+        std::cout << "Not waiting for the data command "
+                  << tools::readableBytes(preset->dataCommand) << " (--no-command): a line every "
+                  << options.intervalMs << " ms." << std::endl;
+    }
+    if (options.drift) {
+        const tools::DriftFormat& format = *preset->drift;
+        const long long example = 12 * format.shape.unitsPerOne();
+        std::cout << "Drift with seed " << seed << " (--seed " << seed
+                  << " gives the same readings again); lines like "
+                  << tools::readableBytes(options.framed(format.line(example, true)))
+                  << " with the weight in place of \"" << format.shape.render(example) << "\"."
+                  << std::endl;
+        return;
+    }
+    if (!preset || options.raw) {
+        return;
+    }
+    const bool own = options.linesFromInstrument();
+    if (own && !preset->ownSamples) {
+        std::cout << "The preset has no sample lines of its own; these are common lines."
+                  << std::endl;
+    }
+    std::cout << "Lines, each with the value Tolvane reads from it (before blanks are dropped and "
+                 "the number settings applied):"
+              << std::endl;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string bytes = options.framed(lines[i]);
+        std::string value;
+        if (own && i < preset->values.size()) {
+            value = preset->values[i];
+        } else if (preset->valueOf) {
+            value = preset->valueOf(bytes);
+        }
+        std::cout << "  " << (i + 1) << ": " << tools::readableBytes(bytes) << "  ->  "
+                  << (value.empty() ? std::string("no value")
+                                    : "\"" + tools::readableBytes(value) + "\"")
+                  << std::endl;
+    }
 }
 
 }  // namespace
@@ -455,23 +638,43 @@ int main(int argc, char** argv) {
     tools::SimOptions options;
     std::vector<std::string> lines;
     try {
-        options = tools::parseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+        options = tools::parseSimOptions(std::vector<std::string>(argv + 1, argv + argc),
+                                         tools::instrumentPresets());
         if (options.help) {
             printHelp();
             return 0;
         }
+        if (options.listPresets) {
+            std::cout << tools::presetList();
+            return 0;
+        }
         lines = tools::loadLines(options);
-        if (options.baud > 0) {
-            speedFor(options.baud);
+        const tools::LineSettings line = options.lineSettings();
+        if (line.baud > 0) {
+            speedFor(line.baud);
         }
     } catch (const std::invalid_argument& e) {
         std::cerr << "tolvane-sim: " << e.what() << "\nTry 'tolvane-sim --help'." << std::endl;
         return 2;
     }
 
+    const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
+    std::function<std::vector<std::string>()> rounds = [&lines] { return lines; };
+    if (options.drift) {
+        const tools::DriftFormat format = *options.presetData->drift;
+        auto scale = std::make_shared<tools::DriftScale>(seed, format.shape.decimals);
+        rounds = [format, scale] {
+            std::vector<std::string> out;
+            for (const auto& reading : scale->weighing()) {
+                out.push_back(format.line(reading.units, reading.stable));
+            }
+            return out;
+        };
+    }
+
     try {
         installSignals();
-        Simulator sim(options, std::move(lines));
+        Simulator sim(options, rounds);
         if (options.device.empty()) {
             sim.openPty();
             std::cout << "PORT " << sim.path() << "\nSimulated instrument on " << sim.path()
@@ -481,6 +684,7 @@ int main(int argc, char** argv) {
             std::cout << "PORT " << sim.path() << "\nSending to " << sim.path() << ". Ctrl-C stops."
                       << std::endl;
         }
+        describe(options, lines, seed, sim.onPseudoTerminal());
         return sim.run();
     } catch (const LineLost& e) {
         std::cerr << "tolvane-sim: " << e.what() << std::endl;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "SimOptions.h"
+
+namespace tools {
+
+// Every instrument preset of the program under its constant name (MITUTOYO, KERN_MPS, ...),
+// then "scale" for the GENERIC preset. Each sends the preset's own sample lines with the
+// preset's terminator; a preset without samples sends a common line set its pattern reads.
+const std::vector<Preset>& instrumentPresets();
+
+// The --list-presets table.
+std::string presetList();
+
+}  // namespace tools
