@@ -32,7 +32,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.varnholt.example/tolvane/")
 # Debian bookworm's names: the shared libraries the programs link (`readelf -d`; the minimum
 # versions are those dpkg-shlibdeps finds for their symbols, Qt's raised to the 6.4 the build
 # asks for, since all Qt parts must be of one version; the xcb platform plugin comes with
-# libqt6gui6), GMP's C++ part that the build links, and the soundfont the sound plays with.
+# libqt6gui6), and the soundfont the sound plays with (GMP's C++ part is headers only here).
 set(TOLVANE_DEB_DEPENDS
   "libc6 (>= 2.34)"
   "libstdc++6 (>= 12)"
@@ -45,8 +45,7 @@ set(TOLVANE_DEB_DEPENDS
   "libxtst6"
   "libfluidsynth3 (>= 2.1.0)"
   "timgm6mb-soundfont"
-  "libgmp10 (>= 2:6.2.1+dfsg1)"
-  "libgmpxx4ldbl (>= 2:6.2.1+dfsg1)")
+  "libgmp10 (>= 2:6.2.1+dfsg1)")
 list(JOIN TOLVANE_DEB_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 

@@ -289,9 +289,10 @@ struct SimOptions {
     bool drift = false;
     std::optional<std::uint32_t> seed;
     bool raw = false;
-    // --command (bytes), or --no-command.
+    // --command (bytes), or --no-command; --answer-only.
     std::optional<std::string> command;
     bool noCommand = false;
+    bool answerOnly = false;
 
     bool waitsForReader() const { return waitReader.value_or(device.empty()); }
 
@@ -318,6 +319,10 @@ struct SimOptions {
         }
         return presetData ? presetData->dataCommand : "";
     }
+
+    // True when lines go out only as answers to the data command, never on the timer: asked
+    // for with --answer-only, or implied by a --command of the user's own.
+    bool answersOnly() const { return !dataCommand().empty() && (answerOnly || command); }
 
     // Lines of an instrument (its samples, --drift) may hold their terminator already; lines
     // the user gives always get one, unless they are raw bytes.
@@ -426,6 +431,9 @@ inline SimOptions parseSimOptions(const std::vector<std::string>& args,
         } else if (n == "--no-command") {
             r.noValue();
             o.noCommand = true;
+        } else if (n == "--answer-only") {
+            r.noValue();
+            o.answerOnly = true;
         } else {
             throw std::invalid_argument("unknown option '" + n + "'");
         }
@@ -466,6 +474,13 @@ inline SimOptions parseSimOptions(const std::vector<std::string>& args,
     }
     if (o.command && o.noCommand) {
         throw std::invalid_argument("--command and --no-command contradict each other");
+    }
+    if (o.answerOnly && o.noCommand) {
+        throw std::invalid_argument("--answer-only and --no-command contradict each other");
+    }
+    if (o.answerOnly && o.dataCommand().empty()) {
+        throw std::invalid_argument(
+            "--answer-only needs a data command: a preset that has one, or --command");
     }
     if (!o.device.empty() && o.waitReader.value_or(false)) {
         throw std::invalid_argument(

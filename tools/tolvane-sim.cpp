@@ -177,7 +177,10 @@ class Simulator {
   public:
     // `nextRound` gives the lines of one round (one pass through the list, one weighing).
     Simulator(const tools::SimOptions& options, std::function<std::vector<std::string>()> nextRound)
-        : options_(options), nextRound_(std::move(nextRound)), command_(options.dataCommand()) {}
+        : options_(options),
+          nextRound_(std::move(nextRound)),
+          command_(options.dataCommand()),
+          answersOnly_(options.answersOnly()) {}
 
     ~Simulator() {
         if (fd_ >= 0) {
@@ -223,6 +226,10 @@ class Simulator {
         if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
             // A plain file never answers; reading it back would only echo our own lines.
             canRead_ = false;
+            if (answersOnly_) {
+                throw std::runtime_error(path + " is a plain file: no data command can ever come "
+                                                "from it; leave out --answer-only and --command");
+            }
         }
         if (::isatty(fd_)) {
             makeRaw(fd_, options_.lineSettings());
@@ -239,14 +246,26 @@ class Simulator {
         bool first = true;
         for (long round = 0; options_.repeat == 0 || round < options_.repeat; ++round) {
             for (const std::string& line : nextRound_()) {
-                if (!command_.empty()) {
-                    // An instrument that is asked sends nothing before the question.
+                bool answer = false;
+                if (answersOnly_) {
+                    // An instrument that is only asked sends nothing before the question.
                     if (!waitForCommand()) {
                         return stopped();
                     }
+                    answer = true;
                 } else {
-                    if (!first && !pause(options_.intervalMs)) {
-                        return stopped();
+                    if (!first) {
+                        // A data command cuts the pause short: it is answered at once.
+                        awaitingCommand_ = !command_.empty();
+                        const bool goOn = pause(options_.intervalMs);
+                        awaitingCommand_ = false;
+                        if (!goOn) {
+                            return stopped();
+                        }
+                        if (pendingCommands_ > 0) {
+                            --pendingCommands_;
+                            answer = true;
+                        }
                     }
                     if (options_.waitsForReader() && !waitForReader()) {
                         return stopped();
@@ -259,7 +278,7 @@ class Simulator {
                 }
                 if (!options_.quiet) {
                     std::cout << "sent: " << tools::readableBytes(bytes);
-                    if (!command_.empty()) {
+                    if (answer) {
                         std::cout << " (answer to " << tools::readableBytes(command_) << ")";
                     }
                     std::cout << std::endl;
@@ -415,8 +434,9 @@ class Simulator {
         }
         noteReader(true);
         // A reader that has just opened the port usually configures and flushes it next; give
-        // it that moment so the first line is not thrown away.
-        return pause(200);
+        // it that moment (generously: a busy machine may be slow to get there) so the first
+        // line is not thrown away.
+        return pause(500);
     }
 
     bool sendAll(const std::string& bytes) {
@@ -481,6 +501,7 @@ class Simulator {
     const tools::SimOptions& options_;
     std::function<std::vector<std::string>()> nextRound_;
     std::string command_;
+    const bool answersOnly_;
     std::string received_;
     long pendingCommands_ = 0;
     bool awaitingCommand_ = false;
@@ -523,11 +544,14 @@ What to send (one of these; --line and --file may be repeated and mixed):
                       with no terminator (a file's line breaks are not sent)
 
 Data command:
-  A preset with a data command (MITUTOYO waits for 1<CR>) sends nothing on a
-  timer: it answers each data command it receives with the next line.
-  --command TEXT      answer TEXT instead (escapes as for --line); works with
-                      --line and --file too
-  --no-command        send on the --interval timer even so
+  A preset with a data command (MITUTOYO: 1<CR>) sends on the --interval timer
+  and also answers each data command it receives at once with the next line.
+  Tolvane itself never sends the command; a program of your own may.
+  --answer-only       send only as answers to the data command, nothing on the
+                      timer (as the instrument does when it is only asked)
+  --command TEXT      answer TEXT only (escapes as for --line), nothing on the
+                      timer; works with --line and --file too
+  --no-command        ignore the preset's data command
 
 How to send:
   --terminator T      bytes after each line: a byte value 0..255, or cr, lf,
@@ -557,8 +581,8 @@ Examples:
       an A&D balance settling on one weight after another.
   tolvane-sim --raw --line 'ST,GS  12.' --line '50 kg\r' --interval 300
       one line that arrives in two pieces.
-  tolvane-sim --preset mitutoyo --repeat 0
-      a Mitutoyo gauge: each 1<CR> Tolvane sends is answered with a reading.
+  tolvane-sim --preset mitutoyo --answer-only --repeat 0
+      a Mitutoyo gauge that sends a reading only for each 1<CR> it receives.
 
 Ctrl-C (SIGINT, SIGTERM) stops and exits with 0; bad arguments exit with 2, a
 failed or lost device with 1.
@@ -586,10 +610,16 @@ void describe(const tools::SimOptions& options, const std::vector<std::string>& 
                       << std::endl;
         }
     }
-    if (!command.empty()) {
+    if (!command.empty() && options.answersOnly()) {
         std::cout << "Data command " << tools::readableBytes(command)
                   << ": each one received is answered with the next line; nothing is sent on a "
                      "timer."
+                  << std::endl;
+    } else if (!command.empty()) {
+        std::cout << "Data command " << tools::readableBytes(command) << ": a line every "
+                  << options.intervalMs
+                  << " ms, and each command received is answered at once with the next line "
+                     "(--answer-only: answers only)."
                   << std::endl;
     } else if (preset && !preset->dataCommand.empty()) {
         std::cout << "Not waiting for the data command "

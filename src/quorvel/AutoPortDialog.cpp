@@ -7,6 +7,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include "quorvel/DialogFrame.h"
 #include "quorvel/ZoviziDeZizFrame2.h"
 #include "quorvel/util/FriendlyPortUtil.h"
 
@@ -31,19 +32,8 @@ void AutoPortDialog::initComponents() {
     setModal(true);
     setWindowTitle(QStringLiteral("Auto-detect port"));
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-
-    auto* dialogPane = new QWidget(this);
-    dialogPane->setObjectName("dialogPane");
-    outer->addWidget(dialogPane);
-    auto* paneLayout = new QVBoxLayout(dialogPane);
-    paneLayout->setContentsMargins(12, 12, 12, 12);
-    paneLayout->setSpacing(0);
-
-    auto* contentPanel = new QWidget(dialogPane);
-    contentPanel->setObjectName("contentPanel");
-    paneLayout->addWidget(contentPanel, 1);
+    const DialogFrame frame = DialogFrame::build(*this);
+    QWidget* contentPanel = frame.contentPanel;
     auto* content = new QVBoxLayout(contentPanel);
     content->setContentsMargins(0, 0, 0, 0);
 
@@ -55,9 +45,7 @@ void AutoPortDialog::initComponents() {
     textPane1->setMinimumSize(360, 200);
     content->addWidget(textPane1);
 
-    auto* buttonBar = new QWidget(dialogPane);
-    buttonBar->setObjectName("buttonBar");
-    paneLayout->addWidget(buttonBar);
+    QWidget* buttonBar = frame.buttonBar;
     auto* buttons = new QGridLayout(buttonBar);
     buttons->setContentsMargins(0, 4, 0, 4);
     buttons->setColumnStretch(0, 1);

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "quorvel/DialogFrame.h"
 #include "quorvel/config/ConfigHelper.h"
 #include "quorvel/util/Bundle.h"
 
@@ -19,19 +20,8 @@ void CustomRegExDialog::initComponents() {
     setModal(true);
     setWindowTitle(util::Bundle::tolvane().getString("CustomRegExDialog.this.title"));
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-
-    auto* dialogPane = new QWidget(this);
-    dialogPane->setObjectName("dialogPane");
-    outer->addWidget(dialogPane);
-    auto* paneLayout = new QVBoxLayout(dialogPane);
-    paneLayout->setContentsMargins(12, 12, 12, 12);
-    paneLayout->setSpacing(0);
-
-    auto* contentPanel = new QWidget(dialogPane);
-    contentPanel->setObjectName("contentPanel");
-    paneLayout->addWidget(contentPanel, 1);
+    const DialogFrame frame = DialogFrame::build(*this);
+    QWidget* contentPanel = frame.contentPanel;
     auto* content = new QVBoxLayout(contentPanel);
     content->setContentsMargins(0, 0, 0, 0);
     content->setSpacing(6);
@@ -58,9 +48,7 @@ void CustomRegExDialog::initComponents() {
     content->addWidget(label3);
     content->addWidget(label4);
 
-    auto* buttonBar = new QWidget(dialogPane);
-    buttonBar->setObjectName("buttonBar");
-    paneLayout->addWidget(buttonBar);
+    QWidget* buttonBar = frame.buttonBar;
     auto* buttons = new QHBoxLayout(buttonBar);
     buttons->setContentsMargins(0, 12, 0, 0);
     buttons->addStretch(1);

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "quorvel/DialogFrame.h"
 #include "quorvel/config/ConfigHelper.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/util/Bundle.h"
@@ -38,19 +39,8 @@ void IgnoreDialog::initComponents() {
     setModal(true);
     setWindowTitle(util::Bundle::tolvane().getString("IgnoreDialog.this.title"));
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-
-    auto* dialogPane = new QWidget(this);
-    dialogPane->setObjectName("dialogPane");
-    outer->addWidget(dialogPane);
-    auto* paneLayout = new QVBoxLayout(dialogPane);
-    paneLayout->setContentsMargins(12, 12, 12, 12);
-    paneLayout->setSpacing(0);
-
-    auto* contentPanel = new QWidget(dialogPane);
-    contentPanel->setObjectName("contentPanel");
-    paneLayout->addWidget(contentPanel, 1);
+    const DialogFrame frame = DialogFrame::build(*this);
+    QWidget* contentPanel = frame.contentPanel;
     auto* grid = new QGridLayout(contentPanel);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(6);
@@ -83,9 +73,7 @@ void IgnoreDialog::initComponents() {
     grid->addWidget(ignoreDifferenceTextField, 1, 1);
     grid->setColumnStretch(1, 1);
 
-    auto* buttonBar = new QWidget(dialogPane);
-    buttonBar->setObjectName("buttonBar");
-    paneLayout->addWidget(buttonBar);
+    QWidget* buttonBar = frame.buttonBar;
     auto* buttons = new QHBoxLayout(buttonBar);
     buttons->setContentsMargins(0, 12, 0, 0);
     buttons->addStretch(1);

@@ -18,16 +18,15 @@
 #include "quorvel/AutoPortDialog.h"
 #include "quorvel/ZoviziDeZizFrame2.h"
 #include "quorvel/support/RecordingMessagePresenter.h"
+#include "quorvel/support/SimulatedPorts.h"
 #include "quorvel/util/Bundle.h"
 #include "quorvel/util/FriendlyPortUtil.h"
-#include "serialkit/SerialPortLocal.h"
+#include "quorvel/worker/RecordingView.h"
 #include "serialkit/SimulatedSerial.h"
-#include "serialkit/SystemProperties.h"
 
 namespace quorvel {
 namespace {
 
-using serialkit::SerialPortLocal;
 using serialkit::SimulatedSerial;
 using test::RecordingMessagePresenter;
 using Lines = SimulatedSerial::ModemLines;
@@ -38,15 +37,7 @@ QString workerText(const char* key) {
 }
 
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
+    return worker::RecordingView::pumpUntil(done, timeout);
 }
 
 const auto kOn = [](const Lines&) { return true; };
@@ -78,34 +69,14 @@ class ScanningFrame : public ZoviziDeZizFrame2 {
 
 class AutoPortDialogTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        serialkit::SystemProperties::set("SK_OSNAME", "Linux");
-        serialkit::SystemProperties::set("SK_OSARCH", "amd64");
-        quietly([] { SerialPortLocal::reinitialize(); });
-        sim = std::make_shared<SimulatedSerial>();
-        SerialPortLocal::useNative(sim);
-    }
-
     void TearDown() override {
         window.reset();
         util::FriendlyPortUtil::clear();
-        for (const char* name : {"SK_OSNAME", "SK_OSARCH"})
-            serialkit::SystemProperties::clear(name);
-        quietly([] { SerialPortLocal::reinitialize(); });
-    }
-
-    template <typename Fn>
-    static void quietly(Fn&& fn) {
-        ::testing::internal::CaptureStdout();
-        fn();
-        ::testing::internal::GetCapturedStdout();
     }
 
     void addPort(const std::string& name, SimulatedSerial::LineFunction dsr,
                  SimulatedSerial::LineFunction cts) {
-        sim->addPort(name);
-        sim->setDsrFunction(name, std::move(dsr));
-        sim->setCtsFunction(name, std::move(cts));
+        simulated.addPort(name, std::move(dsr), std::move(cts));
     }
 
     ScanningFrame& makeWindow(const QStringList& ports) {
@@ -115,7 +86,8 @@ class AutoPortDialogTest : public ::testing::Test {
 
     std::shared_ptr<RecordingMessagePresenter> messages =
         std::make_shared<RecordingMessagePresenter>();
-    std::shared_ptr<SimulatedSerial> sim;
+    test::SimulatedPorts simulated;
+    SimulatedSerial* const sim = &simulated.driver();
     std::unique_ptr<ScanningFrame> window;
 };
 

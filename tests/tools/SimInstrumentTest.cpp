@@ -3,6 +3,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <csignal>
 #include <termios.h>
 
 #include <cstdio>
@@ -26,14 +28,14 @@ using quorvel::config::ConfigHelper;
 using quorvel::config::Setting;
 using Args = std::vector<std::string>;
 
-TEST(SimDataCommand, EachCommandIsAnsweredWithTheNextSampleAndNothingComesUnasked) {
-    Child sim({TOLVANE_SIM, "--preset", "Mitutoyo"});
+TEST(SimDataCommand, AnsweringOnlyEachCommandGetsTheNextSampleAndNothingComesUnasked) {
+    Child sim({TOLVANE_SIM, "--preset", "Mitutoyo", "--answer-only"});
     const std::string port = portOf(sim);
     ASSERT_FALSE(port.empty());
     SlaveEnd reader(port);
     ASSERT_TRUE(reader.ok());
-    // A timer would have sent the first line well within this (200 ms after the reader came).
-    EXPECT_EQ(reader.read(1, 700), "");
+    // A timer would have sent the first line well within this (500 ms after the reader came).
+    EXPECT_EQ(reader.read(1, 1500), "");
 
     reader.write("1\r");
     EXPECT_EQ(reader.read(13, 5000), "01A+001.1920\r");
@@ -66,6 +68,24 @@ TEST(SimDataCommand, OwnCommandForOwnLinesAndBurstsGetOneAnswerEach) {
     reader.write("SI\r\n");
     EXPECT_EQ(reader.read(2, 5000), "B\n");
     EXPECT_EQ(sim.waitExit(10000), 0) << sim.errors();
+}
+
+TEST(SimDataCommand, ByDefaultThePresetSendsOnTheTimerAndAnswersACommandAtOnce) {
+    // An interval far longer than the test: only the answer can bring the second line.
+    Child sim({TOLVANE_SIM, "--preset", "mitutoyo", "--interval", "600000"});
+    const std::string port = portOf(sim);
+    ASSERT_FALSE(port.empty());
+    SlaveEnd reader(port);
+    ASSERT_TRUE(reader.ok());
+    EXPECT_EQ(reader.read(13, 5000), "01A+001.1920\r") << "the first line comes unasked";
+    reader.write("1\r");
+    EXPECT_EQ(reader.read(13, 5000), "01A-001.1805\r");
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.waitExit(10000), 0) << sim.errors();
+    EXPECT_NE(sim.output().find("sent: 01A-001.1805<13> (answer to 1<13>)"), std::string::npos)
+        << sim.output();
+    EXPECT_EQ(sim.output().find("sent: 01A+001.1920<13> (answer"), std::string::npos)
+        << sim.output();
 }
 
 TEST(SimDataCommand, NoCommandSendsOnTheTimer) {
@@ -280,6 +300,8 @@ TEST(SimBadArguments, ExitWithTwoAndSayWhatIsWrong) {
         {{"--command", "", "--line", "x"}, "--command needs at least one byte"},
         {{"--command", "\\q", "--line", "x"}, "--command: unknown escape"},
         {{"--preset", "mitutoyo", "--command", "1\\r", "--no-command"}, "contradict"},
+        {{"--preset", "mitutoyo", "--answer-only", "--no-command"}, "contradict"},
+        {{"--preset", "generic", "--answer-only"}, "--answer-only needs a data command"},
         {{"--list-presets=all"}, "--list-presets takes no value"},
         {{"--interval", "soon", "--preset", "scale"}, "--interval: 'soon' is not a whole number"},
     };

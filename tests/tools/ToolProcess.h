@@ -104,7 +104,8 @@ class Child {
                 stdout_ += line + "\n";
                 return line;
             }
-            if (!pump(msLeft(deadline)) && msLeft(deadline) == 0) {
+            if (!pump(msLeft(deadline)) && (msLeft(deadline) == 0 || outClosed_)) {
+                // Out of time, or the child closed its output: no whole line will come.
                 return std::nullopt;
             }
         }
@@ -153,7 +154,12 @@ class Child {
   private:
     // Moves what is available into the buffers; false when nothing came within timeoutMs.
     bool pump(int timeoutMs) {
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        // A closed pipe is left out (a negative descriptor is skipped by poll), so a child that
+        // has gone cannot make this spin on its hang-up.
+        pollfd fds[2] = {{outClosed_ ? -1 : out_, POLLIN, 0}, {errClosed_ ? -1 : err_, POLLIN, 0}};
+        if (outClosed_ && errClosed_) {
+            return false;
+        }
         if (::poll(fds, 2, timeoutMs) <= 0) {
             return false;
         }
@@ -167,6 +173,8 @@ class Child {
             if (n > 0) {
                 (i == 0 ? outBuf_ : stderr_).append(buf, static_cast<size_t>(n));
                 got = true;
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                (i == 0 ? outClosed_ : errClosed_) = true;
             }
         }
         return got;
@@ -175,6 +183,8 @@ class Child {
     pid_t pid_ = -1;
     int out_ = -1;
     int err_ = -1;
+    bool outClosed_ = false;
+    bool errClosed_ = false;
     std::string outBuf_;
     std::string stdout_;
     std::string stderr_;

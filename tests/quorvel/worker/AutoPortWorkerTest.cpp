@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "quorvel/support/SimulatedPorts.h"
 #include "quorvel/util/Bundle.h"
 #include "quorvel/worker/AutoPortWorker.h"
 #include "quorvel/worker/RecordingView.h"
@@ -35,8 +36,6 @@ using util::Bundle;
 using Emphasis = AutoPortWorkerView::Emphasis;
 using Lines = SimulatedSerial::ModemLines;
 using namespace std::chrono_literals;
-
-const char* const kPlatformProperties[] = {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"};
 
 class RecordingPortView : public AutoPortWorkerView {
   public:
@@ -106,33 +105,9 @@ QString confidence(int value) {
 
 class AutoPortWorkerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        for (const char* name : kPlatformProperties) serialkit::SystemProperties::remove(name);
-        serialkit::SystemProperties::set("SK_OSNAME", "Linux");
-        serialkit::SystemProperties::set("SK_OSARCH", "amd64");
-        quietly([] { SerialPortLocal::reinitialize(); });
-        sim_ = std::make_shared<SimulatedSerial>();
-        SerialPortLocal::useNative(sim_);
-    }
-
-    void TearDown() override {
-        for (const char* name : kPlatformProperties) serialkit::SystemProperties::clear(name);
-        quietly([] { SerialPortLocal::reinitialize(); });
-    }
-
-    template <typename Fn>
-    static void quietly(Fn&& fn) {
-        ::testing::internal::CaptureStdout();
-        fn();
-        ::testing::internal::GetCapturedStdout();
-    }
-
-    // A port whose DSR and CTS answer as the given functions of DTR and RTS.
     void addPort(const std::string& name, SimulatedSerial::LineFunction dsr,
                  SimulatedSerial::LineFunction cts) {
-        sim_->addPort(name);
-        sim_->setDsrFunction(name, std::move(dsr));
-        sim_->setCtsFunction(name, std::move(cts));
+        simulated_.addPort(name, std::move(dsr), std::move(cts));
     }
 
     // Runs a whole scan and waits for its completion.
@@ -142,7 +117,8 @@ class AutoPortWorkerTest : public ::testing::Test {
         ASSERT_TRUE(RecordingView::pumpUntil([&] { return worker.isDone(); }));
     }
 
-    std::shared_ptr<SimulatedSerial> sim_;
+    test::SimulatedPorts simulated_;
+    SimulatedSerial* const sim_ = &simulated_.driver();
 };
 
 const auto kOn = [](const Lines&) { return true; };
