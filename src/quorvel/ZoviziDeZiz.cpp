@@ -2,8 +2,14 @@
 
 #include <QApplication>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -43,6 +49,34 @@ void setUnlessGiven(const char* name, const std::string& value) {
     if (!given || given->empty()) {
         serialkit::SystemProperties::set(name, value);
     }
+}
+
+// A termination request (the session ending, kill, Ctrl-C in a terminal) only writes a byte
+// here; the event loop reads it and closes the window, which stops reading and saves the
+// settings as closing it by hand does.
+int terminationPipe[2] = {-1, -1};
+
+extern "C" void onTerminationSignal(int) {
+    const int saved = errno;
+    if (::write(terminationPipe[1], "t", 1) < 0) {
+        // The pipe is full: a request is already waiting.
+    }
+    errno = saved;
+}
+
+// False when the requests cannot be caught; they then end the program as before.
+bool catchTerminationRequests() {
+    if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    return true;
 }
 
 }  // namespace
@@ -114,7 +148,21 @@ int ZoviziDeZiz::main(int argc, char** argv) {
             QCoreApplication::exit(1);
         }
     });
+    std::unique_ptr<QSocketNotifier> termination;
+    if (catchTerminationRequests()) {
+        termination = std::make_unique<QSocketNotifier>(terminationPipe[0], QSocketNotifier::Read);
+        QObject::connect(termination.get(), &QSocketNotifier::activated, qApp, [&frame] {
+            char drained[16];
+            while (::read(terminationPipe[0], drained, sizeof drained) > 0) {
+            }
+            if (frame) {
+                frame->close();
+            }
+            QCoreApplication::quit();
+        });
+    }
     const int code = QCoreApplication::exec();
+    termination.reset();
     frame.reset();
     return code;
 }

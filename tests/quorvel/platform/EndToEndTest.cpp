@@ -20,6 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include <QByteArray>
+#include <QByteArrayList>
+
 #include "quorvel/config/Config.h"
 #include "quorvel/config/ConfigHelper.h"
 #include "quorvel/config/ConfigStore.h"
@@ -228,6 +231,46 @@ TEST(EndToEndTest, ScaleValuesArriveTypedInOrderEachFollowedByEnter) {
     EXPECT_TRUE(program.stop());
     EXPECT_TRUE(sim.stop());
     EXPECT_FALSE(sim.killed()) << sim.describe();
+}
+
+TEST(EndToEndTest, ATerminationRequestClosesLikeTheWindowAndSavesTheSettings) {
+    if (!XvfbServer::available())
+        GTEST_SKIP() << "Xvfb is not installed";
+
+    XvfbServer server;
+    support::TempPrefs prefs;
+    writeSettings();
+    // A setting missing from the file: the program starts with its default and writes it back
+    // only when it saves.
+    const QByteArray missing = "com.varnholt.tolvane.customRegEx=";
+    QByteArrayList kept;
+    for (const QByteArray& line : prefs.read().split('\n'))
+        if (!line.startsWith(missing))
+            kept << line;
+    support::writeWholeFile(prefs.file(), kept.join('\n'));
+    ASSERT_FALSE(prefs.read().contains(missing));
+    const std::string dir = prefs.dir().toStdString();
+
+    Child sim({TOLVANE_SIM, "--line", "ST,GS  1.00 kg", "--interval", "100000", "--repeat", "0"},
+              environmentWith({}), dir + "/sim.txt");
+    const auto port = sim.waitForLine("PORT ", std::chrono::seconds(20));
+    ASSERT_TRUE(port.has_value()) << sim.describe();
+    Child program({TOLVANE_BINARY,
+                   "-D" + std::string(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE) + "=" +
+                       prefs.file().toStdString(),
+                   *port},
+                  environmentWith({"DISPLAY=" + server.displayName(), "QT_QPA_PLATFORM=xcb"}),
+                  dir + "/tolvane.txt");
+    // The automatic start has opened the port: the program is up and reading.
+    ASSERT_TRUE(sim.waitForLine("A reader opened", std::chrono::seconds(20)).has_value())
+        << program.describe() << sim.describe();
+
+    EXPECT_TRUE(program.stop());
+    EXPECT_FALSE(program.killed()) << "the program did not end on SIGTERM; " << program.describe();
+    EXPECT_TRUE(prefs.read().contains(missing)) << prefs.read().toStdString();
+    // Reading was stopped, so the port was let go.
+    EXPECT_TRUE(sim.waitForLine("The reader closed", std::chrono::seconds(10)).has_value())
+        << sim.describe();
 }
 
 }  // namespace
