@@ -1,6 +1,5 @@
 #include "quorvel/CustomRegExDialog.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -48,17 +47,10 @@ void CustomRegExDialog::initComponents() {
     content->addWidget(label3);
     content->addWidget(label4);
 
-    QWidget* buttonBar = frame.buttonBar;
-    auto* buttons = new QHBoxLayout(buttonBar);
-    buttons->setContentsMargins(0, 12, 0, 0);
-    buttons->addStretch(1);
-    okButton = new QPushButton(QStringLiteral("OK"), buttonBar);
-    okButton->setObjectName("okButton");
-    cancelButton = new QPushButton(
-        util::Bundle::tolvane().getString("CustomRegExDialog.cancelButton.text"), buttonBar);
-    cancelButton->setObjectName("cancelButton");
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
+    const DialogFrame::OkCancel buttons =
+        frame.addOkCancel(util::Bundle::tolvane().getString("CustomRegExDialog.cancelButton.text"));
+    okButton = buttons.okButton;
+    cancelButton = buttons.cancelButton;
 
     connect(okButton, &QPushButton::clicked, this, [this] { okButtonActionPerformed(); });
     connect(cancelButton, &QPushButton::clicked, this, [this] { cancelButtonActionPerformed(); });

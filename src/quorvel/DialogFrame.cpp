@@ -1,5 +1,6 @@
 #include "quorvel/DialogFrame.h"
 
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 namespace quorvel {
@@ -24,6 +25,20 @@ DialogFrame DialogFrame::build(QDialog& dialog) {
     frame.buttonBar->setObjectName("buttonBar");
     paneLayout->addWidget(frame.buttonBar);
     return frame;
+}
+
+DialogFrame::OkCancel DialogFrame::addOkCancel(const QString& cancelText) const {
+    auto* buttons = new QHBoxLayout(buttonBar);
+    buttons->setContentsMargins(0, 12, 0, 0);
+    buttons->addStretch(1);
+    OkCancel pair;
+    pair.okButton = new QPushButton(QStringLiteral("OK"), buttonBar);
+    pair.okButton->setObjectName("okButton");
+    pair.cancelButton = new QPushButton(cancelText, buttonBar);
+    pair.cancelButton->setObjectName("cancelButton");
+    buttons->addWidget(pair.okButton);
+    buttons->addWidget(pair.cancelButton);
+    return pair;
 }
 
 }  // namespace quorvel

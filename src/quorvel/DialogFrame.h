@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QPushButton>
+#include <QString>
 #include <QWidget>
 
 namespace quorvel {
@@ -15,6 +17,14 @@ struct DialogFrame {
 
     // Builds the frame into `dialog`, which must not have a layout yet.
     static DialogFrame build(QDialog& dialog);
+
+    struct OkCancel {
+        QPushButton* okButton = nullptr;
+        QPushButton* cancelButton = nullptr;
+    };
+    // "OK" and a cancel button of the given text at the right of `buttonBar`, 12 px below the
+    // content; the bar must not have a layout yet.
+    OkCancel addOkCancel(const QString& cancelText) const;
 };
 
 }  // namespace quorvel

@@ -1,7 +1,6 @@
 #include "quorvel/IgnoreDialog.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include "quorvel/DialogFrame.h"
@@ -73,18 +72,11 @@ void IgnoreDialog::initComponents() {
     grid->addWidget(ignoreDifferenceTextField, 1, 1);
     grid->setColumnStretch(1, 1);
 
-    QWidget* buttonBar = frame.buttonBar;
-    auto* buttons = new QHBoxLayout(buttonBar);
-    buttons->setContentsMargins(0, 12, 0, 0);
-    buttons->addStretch(1);
-    okButton = new QPushButton(QStringLiteral("OK"), buttonBar);
-    okButton->setObjectName("okButton");
+    const DialogFrame::OkCancel buttons =
+        frame.addOkCancel(util::Bundle::tolvane().getString("IgnoreDialog.cancelButton.text"));
+    okButton = buttons.okButton;
+    cancelButton = buttons.cancelButton;
     okButton->setDefault(true);
-    cancelButton = new QPushButton(
-        util::Bundle::tolvane().getString("IgnoreDialog.cancelButton.text"), buttonBar);
-    cancelButton->setObjectName("cancelButton");
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
 
     connect(okButton, &QPushButton::clicked, this, [this] { okButtonActionPerformed(); });
     connect(cancelButton, &QPushButton::clicked, this, [this] { cancelButtonActionPerformed(); });

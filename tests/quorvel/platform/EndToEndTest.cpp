@@ -175,6 +175,17 @@ void writeSettings() {
         throw std::runtime_error("the settings could not be saved");
 }
 
+// The real program on `server`, with the settings file of `prefs` and `port` as its only port.
+Child startProgram(const support::TempPrefs& prefs, const std::string& port,
+                   const XvfbServer& server) {
+    return Child({TOLVANE_BINARY,
+                  "-D" + std::string(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE) + "=" +
+                      prefs.file().toStdString(),
+                  port},
+                 environmentWith({"DISPLAY=" + server.displayName(), "QT_QPA_PLATFORM=xcb"}),
+                 prefs.dir().toStdString() + "/tolvane.txt");
+}
+
 std::vector<std::string> withoutModifiers(const std::vector<std::string>& keysyms) {
     std::vector<std::string> out;
     for (const auto& k : keysyms)
@@ -204,12 +215,7 @@ TEST(EndToEndTest, ScaleValuesArriveTypedInOrderEachFollowedByEnter) {
     const auto port = sim.waitForLine("PORT ", std::chrono::seconds(20));
     ASSERT_TRUE(port.has_value()) << sim.describe();
 
-    Child program({TOLVANE_BINARY,
-                   "-D" + std::string(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE) + "=" +
-                       prefs.file().toStdString(),
-                   *port},
-                  environmentWith({"DISPLAY=" + server.displayName(), "QT_QPA_PLATFORM=xcb"}),
-                  dir + "/tolvane.txt");
+    Child program = startProgram(prefs, *port, server);
 
     const std::string expected = "12.50\r13.05\r7.20\r";
     const std::string typed = recorder.waitForText(expected, std::chrono::seconds(20));
@@ -255,12 +261,7 @@ TEST(EndToEndTest, ATerminationRequestClosesLikeTheWindowAndSavesTheSettings) {
               environmentWith({}), dir + "/sim.txt");
     const auto port = sim.waitForLine("PORT ", std::chrono::seconds(20));
     ASSERT_TRUE(port.has_value()) << sim.describe();
-    Child program({TOLVANE_BINARY,
-                   "-D" + std::string(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE) + "=" +
-                       prefs.file().toStdString(),
-                   *port},
-                  environmentWith({"DISPLAY=" + server.displayName(), "QT_QPA_PLATFORM=xcb"}),
-                  dir + "/tolvane.txt");
+    Child program = startProgram(prefs, *port, server);
     // The automatic start has opened the port: the program is up and reading.
     ASSERT_TRUE(sim.waitForLine("A reader opened", std::chrono::seconds(20)).has_value())
         << program.describe() << sim.describe();
