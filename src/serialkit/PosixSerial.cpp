@@ -264,6 +264,12 @@ struct PosixSerial::Port {
     ~Port() { closeFds(); }
 
     void closeFds() {
+        // The exclusive flag outlives our descriptor while the other end of a pseudo-terminal
+        // (or a driver) keeps the tty alive; left set, it refuses every later open by a user
+        // who is not root, our own next Start among them.
+        if (fd >= 0) {
+            ::ioctl(fd, TIOCNXCL);
+        }
         closeNoIntr(fd);
         closeNoIntr(wakeFd);
         closeNoIntr(closeFd);

@@ -275,6 +275,8 @@ TEST_F(PosixSerialTest, ExclusiveDeviceIsInUseForOtherUsersButPlainBusyWithoutAL
     }
     EXPECT_EQ(r, NativeSerial::ERR_IN_USE) << "our port holds flock and TIOCEXCL";
     ASSERT_EQ(serial.SerClosePort(h), 0);
+    // The far end stays open, so the tty lives on: our close must not leave it exclusive.
+    EXPECT_EQ(openFromOrdinaryUser(pty.slavePath()), NativeSerial::OPEN_OK);
 
     // Some other program made the line exclusive without taking a lock.
     int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
