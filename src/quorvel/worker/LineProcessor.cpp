@@ -75,8 +75,16 @@ QString LineProcessor::process(const QString& line) {
     // A group the pattern does not have yields nothing rather than a failure.
     if (group_ >= 0 && group_ <= pattern_.captureCount()) {
         const QRegularExpressionMatch match = pattern_.match(line);
-        if (match.hasMatch())
+        if (match.hasMatch()) {
+            // A group that took no part (the other side of an alternation matched) has no
+            // value to give; an empty line would hide that the pattern does not fit.
+            if (match.capturedStart(group_) < 0)
+                throw std::invalid_argument(
+                    QStringLiteral("Group %1 of the pattern took no part in the match")
+                        .arg(group_)
+                        .toStdString());
             text = match.captured(group_);
+        }
     }
     if (text.isNull())
         text = QString("");

@@ -44,6 +44,16 @@ TEST(LineProcessorTest, CustomPatternKeepsThePresetsGroup) {
     LineProcessor noGroup(c, Mode::NUMBER);
     EXPECT_EQ(noGroup.process("42\r"), "");
 
+    // A group that took no part in the match is a failure of that line, in both modes.
+    c.setCustomRegEx(R"((a)|(\d+))");
+    for (Mode mode : {Mode::NUMBER, Mode::BARCODE}) {
+        LineProcessor alternation(c, mode);
+        EXPECT_THROW(alternation.process("123\r"), std::invalid_argument);
+        if (mode == Mode::BARCODE) {
+            EXPECT_EQ(alternation.process("a\r"), "a");
+        }
+    }
+
     c.setCustomRegEx("([0-9");
     EXPECT_THROW(LineProcessor(c, Mode::NUMBER), std::invalid_argument);
 }
