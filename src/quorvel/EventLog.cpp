@@ -13,11 +13,17 @@
 #include <QThread>
 #include <QTime>
 
+#include <algorithm>
+
 namespace quorvel {
 
 namespace {
 
 const QString kTimeFormat = QStringLiteral("HH:mm:ss");
+
+// One log line shows at most this much; a runaway line (a wrong line-end setting, a flood of
+// text in a message) would otherwise take the window minutes to lay out.
+constexpr qsizetype kMaxShownCharacters = 1000;
 
 QTextCharFormat makeFormat(const QColor& colour, bool bold) {
     QTextCharFormat format;
@@ -119,10 +125,52 @@ int EventLog::lineCount() const {
     return document->lastBlock().length() <= 1 ? blocks - 1 : blocks;
 }
 
-void EventLog::insert(const std::vector<Span>& spans) {
+std::vector<EventLog::Span> EventLog::bounded(const std::vector<Span>& spans) {
+    qsizetype total = 0;
+    for (const Span& span : spans) {
+        total += span.text.size();
+    }
+    // The closing line break does not count.
+    const bool endsLine = !spans.empty() && spans.back().text.endsWith(u'\n');
+    if (endsLine) {
+        --total;
+    }
+    if (total <= kMaxShownCharacters) {
+        return spans;
+    }
+    std::vector<Span> shown;
+    qsizetype left = kMaxShownCharacters;
+    for (const Span& span : spans) {
+        if (left <= 0) {
+            break;
+        }
+        qsizetype take = std::min(left, span.text.size());
+        // Never half a surrogate pair.
+        if (take < span.text.size() && take > 0 && span.text.at(take - 1).isHighSurrogate()) {
+            --take;
+        }
+        shown.push_back({span.text.left(take), span.style});
+        left -= take;
+        if (take < span.text.size()) {
+            break;
+        }
+    }
+    qsizetype kept = 0;
+    for (const Span& span : shown) {
+        kept += span.text.size();
+    }
+    const Style tail = shown.empty() ? Style::DEFAULT : shown.back().style;
+    shown.push_back({QStringLiteral("\u2026 (%1 more)").arg(total - kept) +
+                         (endsLine ? QStringLiteral("\n") : QString()),
+                     tail});
+    return shown;
+}
+
+void EventLog::insert(const std::vector<Span>& unbounded) {
     if (view_ == nullptr) {
         return;
     }
+    const std::vector<Span> spans = bounded(unbounded);
     if (QThread::currentThread() != view_->thread()) {
         // Posted events of one thread are delivered in the order they were posted, so lines
         // keep their order; a log that is gone by then drops them.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <vector>
 
 #include "quorvel/worker/DataLine.h"
 
@@ -49,6 +50,8 @@ private:
         Style style;
     };
     void insert(const std::vector<Span>& spans);  // UI thread
+    // The spans cut to the characters one line shows, with "… (N more)" for the rest.
+    static std::vector<Span> bounded(const std::vector<Span>& spans);
     void trim();
 
     QTextEdit* view_;

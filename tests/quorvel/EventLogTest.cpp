@@ -125,6 +125,23 @@ TEST_F(EventLogTest, ValueAtTheEdgesLeavesNoEmptyRuns) {
     EXPECT_EQ(view.toPlainText(), "07:08:09 4711\n");
 }
 
+TEST_F(EventLogTest, ARunawayLineShowsItsFirstThousandCharactersAndHowManyMore) {
+    // A received line: the time (9) and 991 raw characters are shown, in their styles.
+    const std::string longRaw = "ST " + std::string(100000, 'x') + " 12.50";
+    log.appendDataLine(received(QString::fromStdString(longRaw), "12.50"));
+    EXPECT_EQ(runsOfLine(0), (Runs{{"07:08:09 ", "regular"},
+                                   {longRaw.substr(0, 991) + "\u2026 (99018 more)", "ignored"}}));
+    // A message, whatever thread it comes from.
+    std::thread writer([this] { log.append(QString(5000, u'm'), Style::IMPORTANT); });
+    writer.join();
+    ASSERT_TRUE(waitForLines(2));
+    EXPECT_EQ(runsOfLine(1)[0].first.size(), 1000u + std::string("\u2026 (4009 more)").size());
+    EXPECT_TRUE(QString::fromStdString(runsOfLine(1)[0].first).endsWith("\u2026 (4009 more)"));
+    // A line at the limit is whole.
+    log.append(QString(991, u'k'), Style::REGULAR);
+    EXPECT_EQ(view.document()->findBlockByNumber(2).text().size(), 1000);
+}
+
 TEST_F(EventLogTest, CommaValueIsFoundAsPointAndPointAsComma) {
     log.appendDataLine(received("N    +12.5 g\r\n", "12,5"));
     log.appendDataLine(received("S S     3,25 kg\r", "3.25"));
