@@ -254,6 +254,9 @@ int openFromOrdinaryUser(const std::string& path) {
         PosixSerial other;
         SerialConfig c(path);
         int r = other.SerOpenPort(c);
+        if (r == NativeSerial::OPEN_OK) {
+            other.SerClosePort(c.getPort() - 1);  // leaves the line as it found it
+        }
         ::_exit(r == NativeSerial::OPEN_OK ? 0 : r >= 1000 && r < 1010 ? r - 1000 : 99);
     }
     int status = 0;
