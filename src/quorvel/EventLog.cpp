@@ -170,22 +170,26 @@ void EventLog::insert(const std::vector<Span>& unbounded) {
     if (view_ == nullptr) {
         return;
     }
-    const std::vector<Span> spans = bounded(unbounded);
+    // Cut here, once, so a runaway line is not copied whole into the queue either.
+    std::vector<Span> spans = bounded(unbounded);
     if (QThread::currentThread() != view_->thread()) {
         // Posted events of one thread are delivered in the order they were posted, so lines
         // keep their order; a log that is gone by then drops them.
         QPointer<EventLog> self(this);
         QMetaObject::invokeMethod(
             view_,
-            [self, spans]() {
+            [self, spans = std::move(spans)]() {
                 if (self) {
-                    self->insert(spans);
+                    self->write(spans);
                 }
             },
             Qt::QueuedConnection);
         return;
     }
+    write(spans);
+}
 
+void EventLog::write(const std::vector<Span>& spans) {
     QTextCursor cursor(view_->document());
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);

@@ -49,7 +49,8 @@ private:
         QString text;
         Style style;
     };
-    void insert(const std::vector<Span>& spans);  // UI thread
+    void insert(const std::vector<Span>& spans);  // any thread
+    void write(const std::vector<Span>& spans);   // UI thread, spans already bounded
     // The spans cut to the characters one line shows, with "… (N more)" for the rest.
     static std::vector<Span> bounded(const std::vector<Span>& spans);
     void trim();
