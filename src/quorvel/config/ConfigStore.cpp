@@ -4,14 +4,17 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "quorvel/config/Config.h"
 #include "quorvel/config/ConfigHelper.h"
 #include "quorvel/config/SettingsXml.h"
+#include "quorvel/prefs/BackingStoreException.h"
 #include "quorvel/prefs/FilePreferences.h"
 #include "quorvel/prefs/FilePreferencesFactory.h"
 #include "serialkit/SystemProperties.h"
@@ -22,6 +25,14 @@ namespace {
 
 using H = ConfigHelper;
 using prefs::FilePreferences;
+
+// A settings file too large to load could not have been imported either.
+static_assert(FilePreferences::MAX_FILE_SIZE == SettingsXml::MAX_IMPORT_SIZE);
+
+int systemError(const std::exception& e) {
+    const auto* failure = dynamic_cast<const prefs::BackingStoreException*>(&e);
+    return failure != nullptr ? failure->error() : 0;
+}
 
 std::optional<QString> nonEmptyProperty(const char* name) {
     const auto value = serialkit::SystemProperties::get(name);
@@ -111,7 +122,7 @@ ConfigStore::ConfigStore(prefs::FilePreferences* root)
 bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) {
     node_ = root_->node(QLatin1String(NODE_PATH));
     const FilePreferences& n = *node_;
-    bool allValid = true;
+    bool allValid = !n.fileRefused();
 
     if (!availablePorts.isEmpty())
         config.setPort(n.get(QStringLiteral("port"), availablePorts.first()));
@@ -165,6 +176,7 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) 
 
 bool ConfigStore::saveConfig(const Config& config) {
     bool saved = true;
+    lastSaveError_ = 0;
     FilePreferences& n = *node_;
     // One file rewrite for the whole record, not one per value.
     FilePreferences::Batch batch(n);
@@ -214,9 +226,47 @@ bool ConfigStore::saveConfig(const Config& config) {
         n.flush();
     } catch (const std::exception& e) {
         std::cerr << "saveConfig exception: " << e.what() << std::endl;
+        lastSaveError_ = systemError(e);
         saved = false;
     }
     return saved;
+}
+
+QString ConfigStore::settingsFolder() const {
+    return QFileInfo(node_->file()).absolutePath();
+}
+
+bool ConfigStore::isAccessDenied(int error) {
+    return error == EACCES || error == EPERM;
+}
+
+QString ConfigStore::describeError(int error) {
+    switch (error) {
+        case 0:
+            return QStringLiteral("an unexpected error");
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("access was denied");
+        case ENOSPC:
+            return QStringLiteral("no space left on the device");
+        case EDQUOT:
+            return QStringLiteral("the disk quota is used up");
+        case EROFS:
+            return QStringLiteral("the disk is read-only");
+        case EIO:
+            return QStringLiteral("the disk reported a read or write error");
+        case ENOENT:
+        case ENOTDIR:
+            return QStringLiteral("the folder does not exist");
+        default: {
+            // The system's own words, without the capital: they end up inside a sentence.
+            QString text =
+                QString::fromStdString(std::error_code(error, std::generic_category()).message());
+            if (!text.isEmpty())
+                text[0] = text[0].toLower();
+            return text;
+        }
+    }
 }
 
 void ConfigStore::exportSettings(const QString& path) {

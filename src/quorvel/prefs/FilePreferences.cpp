@@ -1,5 +1,6 @@
 #include "quorvel/prefs/FilePreferences.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,9 +11,12 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <limits>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -50,6 +54,11 @@ FilePreferencesFactory::BeforeReplaceHook& beforeReplaceHook() {
     return hook;
 }
 
+std::atomic<int>& writeFailure() {
+    static std::atomic<int> error{0};
+    return error;
+}
+
 bool mayReplace(const QString& file) {
     FilePreferencesFactory::BeforeReplaceHook hook;
     {
@@ -63,14 +72,31 @@ QString errorText(int error) {
     return QString::fromStdString(std::error_code(error, std::generic_category()).message());
 }
 
-BackingStoreException failure(const QString& message) {
-    return BackingStoreException(message.toStdString());
+BackingStoreException failure(const QString& message, int error = 0) {
+    return BackingStoreException(message.toStdString(), error);
 }
 
-// Damage is reported once per file and kind of damage, not on every load of every node.
-void reportDamage(const QString& path, const std::vector<QString>& problems) {
+// Damage is reported once per file and kind of damage, not on every load of every node; an
+// empty message means the file is fine again.
+void reportOnce(const QString& path, const QString& message) {
     static std::mutex mutex;
     static std::map<QString, QString> reported;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (message.isEmpty()) {
+            reported.erase(path);
+            return;
+        }
+        auto it = reported.find(path);
+        if (it != reported.end() && it->second == message) {
+            return;
+        }
+        reported[path] = message;
+    }
+    FilePreferencesFactory::log(message);
+}
+
+void reportDamage(const QString& path, const std::vector<QString>& problems) {
     QString summary;
     if (!problems.empty()) {
         const size_t shown = std::min<size_t>(problems.size(), 5);
@@ -83,47 +109,71 @@ void reportDamage(const QString& path, const std::vector<QString>& problems) {
             summary += QStringLiteral("; and %1 more").arg(problems.size() - shown);
         }
     }
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        if (summary.isEmpty()) {
-            reported.erase(path);
-            return;
-        }
-        auto it = reported.find(path);
-        if (it != reported.end() && it->second == summary) {
-            return;
-        }
-        reported[path] = summary;
-    }
-    FilePreferencesFactory::log(QStringLiteral("Preferences file %1 is damaged; loaded what could "
-                                               "be read: %2")
-                                    .arg(path, summary));
+    reportOnce(path, summary.isEmpty() ? QString()
+                                       : QStringLiteral("Preferences file %1 is damaged; loaded "
+                                                        "what could be read: %2")
+                                             .arg(path, summary));
 }
 
 struct LoadedFile {
     bool exists = false;
     bool damaged = false;
+    // Over the size limit: refused unread, so `bytes` and `entries` are empty.
+    bool tooLarge = false;
     QByteArray bytes;
     EntryMap entries;
 };
 
 // A file that is there but cannot be read throws: a save must never replace what it could not
-// read.
+// read. A file over the size limit is treated as damaged without reading it; the read is bounded
+// too, in case the file grows after the size check.
 LoadedFile readFile(const QString& path) {
     LoadedFile loaded;
     if (!QFileInfo::exists(path)) {
         return loaded;
     }
     loaded.exists = true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
         throw failure(
-            QStringLiteral("Unable to read preferences file %1: %2").arg(path, file.errorString()));
+            QStringLiteral("Unable to read preferences file %1: %2").arg(path, errorText(error)),
+            error);
     }
-    loaded.bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) == 0) {
+        loaded.tooLarge = st.st_size > FilePreferences::MAX_FILE_SIZE;
+        loaded.bytes.reserve(loaded.tooLarge ? 0 : static_cast<qsizetype>(st.st_size));
+    }
+    char chunk[64 * 1024];
+    while (!loaded.tooLarge) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = n < 0 ? errno : 0;
+            break;
+        }
+        loaded.bytes.append(chunk, n);
+        loaded.tooLarge = loaded.bytes.size() > FilePreferences::MAX_FILE_SIZE;
+    }
+    ::close(fd);
+    if (error != 0) {
         throw failure(
-            QStringLiteral("Unable to read preferences file %1: %2").arg(path, file.errorString()));
+            QStringLiteral("Unable to read preferences file %1: %2").arg(path, errorText(error)),
+            error);
+    }
+    if (loaded.tooLarge) {
+        loaded.bytes.clear();
+        loaded.damaged = true;
+        reportOnce(path, QStringLiteral("Preferences file %1 is larger than %2 bytes and was not "
+                                        "read; the settings start from their defaults")
+                             .arg(path)
+                             .arg(FilePreferences::MAX_FILE_SIZE));
+        return loaded;
     }
     auto parsed = PropertiesFormat::parse(loaded.bytes);
     for (auto& entry : parsed.entries) {
@@ -146,7 +196,11 @@ QByteArray formatFile(const EntryMap& entries) {
     return out;
 }
 
-bool writeAll(int fd, const QByteArray& bytes) {
+bool writeAll(int fd, const QByteArray& bytes, bool isPreferencesFile) {
+    if (const int injected = writeFailure().load(); injected != 0 && isPreferencesFile) {
+        errno = injected;
+        return false;
+    }
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -169,20 +223,99 @@ void overwriteInPlace(const QString& path, const QByteArray& content) {
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
+        const int error = errno;
         throw failure(
-            QStringLiteral("Unable to write preferences file %1: %2").arg(path, errorText(errno)));
+            QStringLiteral("Unable to write preferences file %1: %2").arg(path, errorText(error)),
+            error);
     }
     if (!mayReplace(path)) {
         ::close(fd);
         throw failure(QStringLiteral("Save of %1 stopped before replacing the file").arg(path));
     }
-    bool ok = writeAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
-              ::fsync(fd) == 0;
+    bool ok = writeAll(fd, content, true) &&
+              ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
     const int error = errno;
     ok = (::close(fd) == 0) && ok;
     if (!ok) {
         throw failure(
-            QStringLiteral("Unable to write preferences file %1: %2").arg(path, errorText(error)));
+            QStringLiteral("Unable to write preferences file %1: %2").arg(path, errorText(error)),
+            error);
+    }
+}
+
+// Temporary files this process is writing at the moment; the clean-up below leaves them alone.
+std::mutex& inFlightMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::set<QByteArray>& inFlight() {
+    static std::set<QByteArray> names;
+    return names;
+}
+
+bool isInFlight(const QByteArray& temp) {
+    std::lock_guard<std::mutex> guard(inFlightMutex());
+    return inFlight().count(temp) > 0;
+}
+
+void setInFlight(const QByteArray& temp, bool writing) {
+    std::lock_guard<std::mutex> guard(inFlightMutex());
+    if (writing) {
+        inFlight().insert(temp);
+    } else {
+        inFlight().erase(temp);
+    }
+}
+
+// The pid of a temporary file name's "<pid>-<n>" tail, or 0 when the tail is anything else.
+pid_t temporaryOwner(QByteArrayView tail) {
+    const qsizetype dash = tail.indexOf('-');
+    const auto digits = [](QByteArrayView part) {
+        return !part.isEmpty() &&
+               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (dash < 1 || dash > 9 || !digits(tail.first(dash)) || !digits(tail.sliced(dash + 1))) {
+        return 0;
+    }
+    return static_cast<pid_t>(tail.first(dash).toLongLong());
+}
+
+// A save killed halfway leaves its "<name>.tmp<pid>-<n>" behind. Those of `target` are removed
+// once the process that wrote them is gone (or is this one, between saves); a second copy of
+// the program saving at this moment keeps its own. Best effort: nothing here fails a save.
+void removeStaleTemporaries(const QByteArray& target) {
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash <= 0 ? QByteArray("/") : target.left(slash);
+    const QByteArray prefix = target.mid(slash + 1) + ".tmp";
+    DIR* dir = ::opendir(folder.constData());
+    if (dir == nullptr) {
+        return;
+    }
+    const pid_t self = ::getpid();
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        if (!name.startsWith(prefix)) {
+            continue;
+        }
+        const pid_t owner = temporaryOwner(name.sliced(prefix.size()));
+        if (owner <= 0 || (owner != self && !(::kill(owner, 0) != 0 && errno == ESRCH))) {
+            continue;
+        }
+        const QByteArray path = folder + '/' + name.toByteArray();
+        struct stat st {};
+        if (isInFlight(path) || ::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        removed += ::unlink(path.constData()) == 0 ? 1 : 0;
+    }
+    ::closedir(dir);
+    if (removed > 0) {
+        FilePreferencesFactory::log(
+            QStringLiteral("Removed %1 temporary file(s) left by interrupted saves of %2")
+                .arg(removed)
+                .arg(QFile::decodeName(target)));
     }
 }
 
@@ -194,6 +327,7 @@ void replaceFile(const QString& path, const QByteArray& content, bool isPreferen
     struct stat old {};
     const QByteArray target = QFile::encodeName(path);
     const bool hadFile = ::stat(target.constData(), &old) == 0;
+    removeStaleTemporaries(target);
 
     QByteArray temp;
     int fd = -1;
@@ -206,6 +340,9 @@ void replaceFile(const QString& path, const QByteArray& content, bool isPreferen
             break;
         }
     }
+    if (fd >= 0) {
+        setInFlight(temp, true);
+    }
     if (fd < 0) {
         const int error = errno;
         if (hadFile && (error == EACCES || error == EPERM || error == EROFS) &&
@@ -214,7 +351,8 @@ void replaceFile(const QString& path, const QByteArray& content, bool isPreferen
             return;
         }
         throw failure(QStringLiteral("Unable to create a temporary file next to %1: %2")
-                          .arg(path, errorText(error)));
+                          .arg(path, errorText(error)),
+                      error);
     }
 
     auto giveUp = [&](const QString& what, int error) {
@@ -222,14 +360,15 @@ void replaceFile(const QString& path, const QByteArray& content, bool isPreferen
             ::close(fd);
         }
         ::unlink(temp.constData());
+        setInFlight(temp, false);
         QString message = what.arg(path);
         if (error != 0) {
             message += QStringLiteral(": ") + errorText(error);
         }
-        throw failure(message);
+        throw failure(message, error);
     };
 
-    if (!writeAll(fd, content)) {
+    if (!writeAll(fd, content, isPreferencesFile)) {
         giveUp(QStringLiteral("Unable to write preferences file %1"), errno);
     }
     if (hadFile) {
@@ -257,6 +396,7 @@ void replaceFile(const QString& path, const QByteArray& content, bool isPreferen
     if (::rename(temp.constData(), target.constData()) != 0) {
         giveUp(QStringLiteral("Unable to replace preferences file %1"), errno);
     }
+    setInFlight(temp, false);
     // Make the rename itself durable; failing here no longer risks the data.
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -267,12 +407,30 @@ void replaceFile(const QString& path, const QByteArray& content, bool isPreferen
 }
 
 // Nothing the user had is lost: the first save over a damaged file keeps it next to the new one.
-void keepDamagedCopy(const QString& path, const QByteArray& bytes) {
+void keepDamagedCopy(const QString& path, const LoadedFile& old) {
     const QString copy = path + QStringLiteral(".damaged");
     if (QFileInfo::exists(copy)) {
         return;
     }
-    replaceFile(copy, bytes, false);
+    if (old.tooLarge) {
+        // Never read into memory: the file itself becomes the copy. Linked, so the file stays
+        // in place until the save replaces it; moved where links are not supported.
+        const QByteArray from = QFile::encodeName(path);
+        const QByteArray to = QFile::encodeName(copy);
+        int error = ::link(from.constData(), to.constData()) == 0 ? 0 : errno;
+        if ((error == EPERM || error == EOPNOTSUPP || error == EMLINK) &&
+            ::rename(from.constData(), to.constData()) == 0) {
+            error = 0;
+        }
+        if (error != 0) {
+            throw failure(QStringLiteral("Unable to keep the oversized preferences file %1 as %2: "
+                                         "%3")
+                              .arg(path, copy, errorText(error)),
+                          error);
+        }
+    } else {
+        replaceFile(copy, old.bytes, false);
+    }
     FilePreferencesFactory::log(
         QStringLiteral("Kept a copy of the damaged preferences file as %1").arg(copy));
 }
@@ -284,11 +442,19 @@ void saveFile(const QString& path, const EntryMap& entries, const LoadedFile& ol
         target = info.canonicalFilePath();  // write through the link, keep the link
     }
     const QString folder = QFileInfo(target).absolutePath();
-    if (!QDir(folder).exists() && !QDir().mkpath(folder)) {
-        throw failure(QStringLiteral("Unable to create the folder %1").arg(folder));
+    if (!QDir(folder).exists()) {
+        errno = 0;
+        if (!QDir().mkpath(folder)) {
+            const int error = errno;
+            QString message = QStringLiteral("Unable to create the folder %1").arg(folder);
+            if (error != 0) {
+                message += QStringLiteral(": ") + errorText(error);
+            }
+            throw failure(message, error);
+        }
     }
     if (old.damaged) {
-        keepDamagedCopy(target, old.bytes);
+        keepDamagedCopy(target, old);
     }
     replaceFile(target, formatFile(entries));
 }
@@ -321,6 +487,7 @@ struct FilePreferences::Tree {
     std::recursive_mutex lock;
     // Open batches, and the nodes changed in them with the message for a failed save.
     int batchDepth = 0;
+    bool fileRefused = false;
     std::map<FilePreferences*, QString> pending;
     // Removed nodes stay alive for callers still holding them; the root frees them.
     std::vector<std::unique_ptr<FilePreferences>> removedNodes;
@@ -342,6 +509,7 @@ struct FilePreferences::Tree {
             std::lock_guard<std::mutex> guard(*tree.fileLock);
             loaded = readFile(tree.file);
         }
+        tree.fileRefused = loaded.tooLarge;
         if (!loaded.exists) {
             return;
         }
@@ -380,12 +548,17 @@ struct FilePreferences::Tree {
             }
         }
         saveFile(tree.file, entries, loaded);
+        tree.fileRefused = false;
     }
 };
 
 void FilePreferencesFactory::setBeforeReplaceHookForTesting(BeforeReplaceHook hook) {
     std::lock_guard<std::mutex> guard(hookMutex());
     beforeReplaceHook() = std::move(hook);
+}
+
+void FilePreferencesFactory::setWriteFailureForTesting(int error) {
+    writeFailure() = error;
 }
 
 namespace {
@@ -580,6 +753,11 @@ void FilePreferences::removeNode() {
 bool FilePreferences::isRemoved() const {
     std::lock_guard<std::recursive_mutex> guard(tree_->lock);
     return removed_;
+}
+
+bool FilePreferences::fileRefused() const {
+    std::lock_guard<std::recursive_mutex> guard(tree_->lock);
+    return tree_->fileRefused;
 }
 
 void FilePreferences::sync() {

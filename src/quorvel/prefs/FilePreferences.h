@@ -20,6 +20,10 @@ class FilePreferences {
     struct Tree;
 
 public:
+    // A larger file is not read: its nodes start empty and the first save sets it aside as
+    // "<file>.damaged". The same limit as for a settings import.
+    static constexpr qint64 MAX_FILE_SIZE = 1024 * 1024;
+
     // A root node (no parent, empty name) backed by `file`. Normally obtained from
     // FilePreferencesFactory::userRoot().
     static std::unique_ptr<FilePreferences> createRoot(const QString& file);
@@ -53,6 +57,9 @@ public:
     // The root cannot be removed (std::logic_error).
     void removeNode();
     bool isRemoved() const;
+    // True when the last load of this tree refused the file as larger than MAX_FILE_SIZE and
+    // no save has replaced it since: nothing stored was read.
+    bool fileRefused() const;
     // Reloads this node and its descendants from the file; throws BackingStoreException.
     void sync();
     // Saves this node and its descendants to the file; throws BackingStoreException.

@@ -35,6 +35,10 @@ public:
     // default) lets every save through.
     using BeforeReplaceHook = std::function<bool(const QString& file)>;
     static void setBeforeReplaceHookForTesting(BeforeReplaceHook hook);
+
+    // Tests only: every write of the preferences file's content fails with this system error
+    // number, as on a full or failing disk; 0 (the default) lets writes through.
+    static void setWriteFailureForTesting(int error);
 };
 
 }  // namespace quorvel::prefs

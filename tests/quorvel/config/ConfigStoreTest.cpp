@@ -6,6 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
@@ -427,6 +432,14 @@ TEST(ConfigStoreTest, AGarbageFileLoadsWhatItCanAndTheRestAsDefaults) {
     Config loaded;
     EXPECT_TRUE(again.store.loadConfig(loaded, {"COM1"}));
     EXPECT_FALSE(customConfig().hasChanged(loaded));
+
+    // A file too large to read gives only defaults, which counts as a failed load.
+    QByteArray huge("com.varnholt.tolvane.delay=50\n#");
+    huge += QByteArray(FilePreferences::MAX_FILE_SIZE, 'x');
+    prefs.write(huge);
+    Store large(prefs.file());
+    EXPECT_FALSE(large.store.loadConfig(loaded, {"COM1"}));
+    EXPECT_EQ(loaded.getDelay(), "20");
 }
 
 TEST(ConfigStoreTest, AFailedSaveIsOnlyReportedOnStandardError) {
@@ -444,6 +457,51 @@ TEST(ConfigStoreTest, AFailedSaveIsOnlyReportedOnStandardError) {
 
     EXPECT_NE(cerr.text().find("saveConfig exception: "), std::string::npos) << cerr.text();
     EXPECT_EQ(prefs.read(), before);
+
+    // The system's reason reaches the caller, so a full disk is not reported as a refusal.
+    const struct {
+        int error;
+        const char* words;
+    } failures[] = {
+        {ENOSPC, "no space left on the device"}, {EDQUOT, "the disk quota is used up"},
+        {EROFS, "the disk is read-only"},        {EIO, "the disk reported a read or write error"},
+        {EACCES, "access was denied"},
+    };
+    for (const auto& f : failures) {
+        FilePreferencesFactory::setWriteFailureForTesting(f.error);
+        EXPECT_FALSE(s.store.saveConfig(other));
+        EXPECT_EQ(s.store.lastSaveError(), f.error) << f.words;
+        EXPECT_EQ(ConfigStore::describeError(f.error), f.words);
+        EXPECT_EQ(ConfigStore::isAccessDenied(f.error), f.error == EACCES) << f.words;
+    }
+    FilePreferencesFactory::setWriteFailureForTesting(0);
+    EXPECT_TRUE(s.store.saveConfig(other));
+    EXPECT_EQ(s.store.lastSaveError(), 0);
+}
+
+// A real full disk: a tmpfs of 64 KiB, which only root can mount.
+TEST(ConfigStoreTest, AFullDiskIsReportedAsSuchAndLeavesTheFile) {
+    TempPrefs prefs;
+    const QByteArray dir = QFile::encodeName(prefs.dir());
+    if (::geteuid() != 0 || ::mount("tmpfs", dir.constData(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "needs root and a tmpfs mount";
+    }
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(dir, MNT_DETACH); });
+    Store s(prefs.file());
+    ASSERT_TRUE(s.store.saveConfig(customConfig()));
+    const QByteArray before = prefs.read();
+    const int fd = ::open(dir + "/filler", O_WRONLY | O_CREAT, 0600);
+    const QByteArray block(4096, 'x');
+    while (::write(fd, block.constData(), block.size()) > 0) {
+    }
+    ::close(fd);
+
+    Config other = customConfig();
+    other.setDelay("30");
+    EXPECT_FALSE(s.store.saveConfig(other));
+    EXPECT_EQ(s.store.lastSaveError(), ENOSPC);
+    EXPECT_EQ(prefs.read(), before);
+    EXPECT_EQ(QDir(prefs.dir()).entryList(QDir::Files).size(), 2) << "no temporary file left";
 }
 
 TEST(ConfigStoreTest, ExportThenImportRestoresEverySetting) {

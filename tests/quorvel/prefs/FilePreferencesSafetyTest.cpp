@@ -1,6 +1,7 @@
 // How the store protects the file: atomic saves, damaged and unreadable files, concurrent trees.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -150,6 +151,69 @@ TEST(FilePreferencesSafety, DamagedFileLoadsTheReadablePartAndIsKeptBeforeTheFir
     EXPECT_EQ(support::readWholeFile(copy), damaged);
 }
 
+TEST(FilePreferencesSafety, AFileOverTheSizeLimitIsSetAsideUnread) {
+    for (const qint64 over : {0, 1}) {
+        SCOPED_TRACE(over);
+        TempPrefs prefs;
+        QByteArray content("com.varnholt.tolvane.port=COM3\n#");
+        content += QByteArray(FilePreferences::MAX_FILE_SIZE + over - content.size() - 1, 'x');
+        prefs.write(content + '\n');
+        FilePreferences* node = FilePreferencesFactory::userRoot()->node(kNode);
+        EXPECT_EQ(node->get("port", "default"), over ? "default" : "COM3");
+        EXPECT_EQ(node->fileRefused(), over > 0);
+        EXPECT_EQ(countContaining(prefs.messages(), "larger than"), over);
+
+        node->put("delay", "5");
+        EXPECT_EQ(QFileInfo(prefs.file() + ".damaged").size(), over ? content.size() + 1 : 0);
+        EXPECT_EQ(prefs.read().size() < 100, over > 0);
+        EXPECT_FALSE(node->fileRefused());
+    }
+}
+
+TEST(FilePreferencesSafety, ASaveRemovesTemporariesOfThisFileWhoseWriterIsGone) {
+    TempPrefs prefs;
+    FilePreferences* node = FilePreferencesFactory::userRoot()->node(kNode);
+    node->put("port", "COM3");
+    // A save killed between writing its temporary file and the rename.
+    EXPECT_EXIT(
+        {
+            FilePreferencesFactory::setBeforeReplaceHookForTesting(
+                [](const QString&) -> bool { std::_Exit(0); });
+            node->put("port", "COM4");
+        },
+        ::testing::ExitedWithCode(0), "");
+    const QStringList crashed = folderEntries(prefs.dir()).filter("prefs.txt.tmp");
+    ASSERT_EQ(crashed.size(), 1);
+
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        std::_Exit(0);
+    }
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const struct {
+        QString name;
+        bool removed;
+    } cases[] = {
+        {QString("prefs.txt.tmp%1-7").arg(gone), true},
+        {QString("prefs.txt.tmp%1-99").arg(::getpid()), true},   // an earlier failed save here
+        {QString("prefs.txt.tmp%1-7").arg(::getppid()), false},  // another copy saving now
+        {QString("other.txt.tmp%1-7").arg(gone), false},
+        {QString("prefs.txt.tmp%1-7.bak").arg(gone), false},
+        {QString("prefs.txt.tmp%1").arg(gone), false},
+        {"prefs.txt.damaged", false},
+    };
+    for (const auto& c : cases) {
+        support::writeWholeFile(prefs.dir() + "/" + c.name, "x");
+    }
+    node->put("port", "COM5");
+    const QStringList left = folderEntries(prefs.dir());
+    for (const auto& c : cases) {
+        EXPECT_EQ(left.contains(c.name), !c.removed) << c.name.toStdString();
+    }
+    EXPECT_FALSE(left.contains(crashed[0]));
+    EXPECT_TRUE(prefs.read().contains("com.varnholt.tolvane.port=COM5\n"));
+}
+
 TEST(FilePreferencesSafety, UnreadableFileIsNeverReplaced) {
     TempPrefs prefs;
     const QByteArray original("com.varnholt.tolvane.port=COM3\n");
@@ -168,7 +232,10 @@ TEST(FilePreferencesSafety, UnreadableFileIsNeverReplaced) {
                     try {
                         node->flush();
                         return 3;
-                    } catch (const BackingStoreException&) {
+                    } catch (const BackingStoreException& e) {
+                        if (e.error() != EACCES) {
+                            return 5;
+                        }
                     }
                     return folderEntries(prefs.dir()) == QStringList{"prefs.txt"} ? 0 : 4;
                 }),

@@ -47,6 +47,7 @@ class TempPrefs {
 
     ~TempPrefs() {
         prefs::FilePreferencesFactory::setBeforeReplaceHookForTesting({});
+        prefs::FilePreferencesFactory::setWriteFailureForTesting(0);
         prefs::FilePreferencesFactory::resetForTesting();
         prefs::FilePreferencesFactory::setLogger({});
         if (previous_) {
