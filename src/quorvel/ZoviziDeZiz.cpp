@@ -2,18 +2,26 @@
 
 #include <QApplication>
 #include <QLocale>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "quorvel/FrameServices.h"
 #include "quorvel/ZoviziDeZizFrame2.h"
@@ -79,6 +87,65 @@ bool catchTerminationRequests() {
     return true;
 }
 
+// --- the display going away ---
+
+extern "C" void onBrokenPipe(int) {}
+
+// A write to a connection whose other end has gone (the X server's) must fail with an error that
+// the library reports, not kill the process. A handler rather than SIG_IGN, so that programs
+// started from here (the browser) get the default back.
+void catchBrokenPipes() {
+    struct sigaction action {};
+    action.sa_handler = onBrokenPipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
+// The window whose settings are kept on the way out; touched on the user-interface thread only.
+QPointer<ZoviziDeZizFrame2> liveWindow;
+// Whether a window exists, for the other threads.
+std::atomic<bool> windowOpen{false};
+
+bool onUserInterfaceThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+// Ends the process at once: the window system is gone, so there is nothing left to close, and
+// exit() would run the toolkit's and the libraries' clean-up while other threads still use it.
+[[noreturn]] void leaveForLostDisplay(bool settingsKept) {
+    // A second thread that gets here waits until the first has ended the process.
+    static std::mutex leaving;
+    leaving.lock();
+    std::cout.flush();
+    std::fflush(stdout);
+    std::fputs(settingsKept ? "The connection to the display was lost, so Tolvane ends.\n"
+                            : "The connection to the display was lost, so Tolvane ends; the "
+                              "changed settings could not be saved.\n",
+               stderr);
+    std::fflush(stderr);
+    ::_exit(1);
+}
+
+QtMessageHandler toolkitMessageHandler = nullptr;
+
+// The toolkit's platforms say this just before they end the process on their own.
+void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("The X11 connection broke")) ||
+        text.startsWith(QLatin1String("The Wayland connection"))) {
+        ZoviziDeZiz::displayLost();
+    }
+    if (toolkitMessageHandler != nullptr) {
+        toolkitMessageHandler(type, context, text);
+    }
+}
+
+bool isSet(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+}
+
 }  // namespace
 
 void ZoviziDeZiz::prepare() {
@@ -116,6 +183,56 @@ bool ZoviziDeZiz::parseArguments(int argc, char** argv, QStringList& windowArgum
     return true;
 }
 
+bool ZoviziDeZiz::desktopSessionAvailable(int argc, char** argv) {
+    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    // The toolkit's own options: -platform wins over QT_QPA_PLATFORM, -display names an X one.
+    QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i) {
+        const char* word = argv[i] != nullptr ? argv[i] : "";
+        if (std::strcmp(word, "-platform") == 0 || std::strcmp(word, "--platform") == 0) {
+            platforms = QString::fromLocal8Bit(argv[i + 1]);
+        } else if (std::strcmp(word, "-display") == 0 || std::strcmp(word, "--display") == 0) {
+            return true;
+        }
+    }
+    // A list of fallbacks, each name perhaps followed by ":options".
+    for (const QString& entry : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString name = entry.section(QLatin1Char(':'), 0, 0).trimmed();
+        if (!name.isEmpty() && name != QLatin1String("xcb") &&
+            !name.startsWith(QLatin1String("wayland"))) {
+            return true;
+        }
+    }
+    std::cerr << "Tolvane needs a graphical desktop session, but neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set."
+              << std::endl;
+    return false;
+}
+
+void ZoviziDeZiz::displayLost() {
+    if (onUserInterfaceThread()) {
+        // Saving might be told of the loss once more; the settings are written only once.
+        static bool saving = false;
+        if (saving) {
+            leaveForLostDisplay(false);
+        }
+        saving = true;
+        leaveForLostDisplay(liveWindow == nullptr || liveWindow->keepSettings());
+    }
+    // The settings belong to the user-interface thread: it is asked to end the program, and
+    // when it does not come in time the program ends without them.
+    static std::atomic_flag asked = ATOMIC_FLAG_INIT;
+    if (QCoreApplication* app = QCoreApplication::instance();
+        app != nullptr && !asked.test_and_set()) {
+        QMetaObject::invokeMethod(
+            app, [] { displayLost(); }, Qt::QueuedConnection);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    leaveForLostDisplay(!windowOpen);
+}
+
 int ZoviziDeZiz::main(int argc, char** argv) {
     QStringList arguments;
     int exitCode = 0;
@@ -127,12 +244,16 @@ int ZoviziDeZiz::main(int argc, char** argv) {
 
     static ZoviziDeZiz entry;
     theInstance = &entry;
+    toolkitMessageHandler = qInstallMessageHandler(onToolkitMessage);
+    catchBrokenPipes();
 
     // The window lives until the event loop has ended; it is made from the loop itself.
     std::unique_ptr<ZoviziDeZizFrame2> frame;
     QTimer::singleShot(0, qApp, [&frame, arguments] {
         try {
             frame = instance()->createFrame(arguments);
+            liveWindow = frame.get();
+            windowOpen = true;
             // An auto start may have iconified the window already; it is iconified again once
             // shown, so that the tray support (when installed) sees it happen and hides it.
             const bool iconified = frame->isMinimized();
@@ -163,7 +284,9 @@ int ZoviziDeZiz::main(int argc, char** argv) {
     }
     const int code = QCoreApplication::exec();
     termination.reset();
+    windowOpen = false;
     frame.reset();
+    qInstallMessageHandler(toolkitMessageHandler);
     return code;
 }
 

@@ -419,7 +419,12 @@ void ZoviziDeZizFrame2::initComponents() {
     // Links go through aboutPaneHyperlinkUpdate, never straight to the browser or a file.
     aboutPane->setOpenLinks(false);
     aboutPane->setOpenExternalLinks(false);
-    aboutPane->setHtml(util::Bundle::tolvane().getString("ZoviziDeZizFrame2.aboutPane.text"));
+    // The version and release date set by the entry, so that a support call can name them.
+    const auto property = [](const char* name) {
+        return QString::fromStdString(serialkit::SystemProperties::get(name, "-")).toHtmlEscaped();
+    };
+    aboutPane->setHtml(util::Bundle::tolvane().format(
+        "ZoviziDeZizFrame2.aboutPane.text", {property("VERSION"), property("RELEASEDATE")}));
     aboutLayout->addWidget(aboutPane);
 
     // clang-format off
@@ -435,6 +440,9 @@ void ZoviziDeZizFrame2::initComponents() {
     statusJLabel =
         new JLabelHtml(util::Bundle::tolvane().getString("ZoviziDeZizFrame2.statusJLabel.text"));
     statusJLabel->setObjectName("statusJLabel");
+    // A long text (a failure's reason) wraps onto more lines instead of widening the window.
+    statusJLabel->setWordWrap(true);
+    statusJLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto* content = new QWidget(this);
     content->setObjectName("contentPane");
@@ -982,8 +990,7 @@ void ZoviziDeZizFrame2::setConnectedInGUI(bool connected) {
                     tabbedPane->removeTab(1);
                 }
             }
-            statusJLabel->setText(
-                util::Bundle::tolvane().getString("switch.to.target.application"));
+            statusJLabel->setText(statusText.connected());
         } else {
             startStopJButton->setText(
                 util::Bundle::tolvane().getString("ZoviziDeZizFrame2.startStopJButton.text"));
@@ -1003,8 +1010,7 @@ void ZoviziDeZizFrame2::setConnectedInGUI(bool connected) {
                     1, inputPanel,
                     util::Bundle::tolvane().getString("ZoviziDeZizFrame2.inputPanel.tab.title"));
             }
-            statusJLabel->setText(
-                util::Bundle::tolvane().getString("ZoviziDeZizFrame2.statusJLabel.text"));
+            statusJLabel->setText(statusText.stopped());
         }
     } catch (const std::exception&) {
         messages->error(this, util::Bundle::tolvane().getString("error"),
@@ -1329,12 +1335,29 @@ QStringList ZoviziDeZizFrame2::listPorts() {
 }
 
 bool ZoviziDeZizFrame2::saveSettings() {
+    lastSaveError = 0;
     try {
-        return config::ConfigStore().saveConfig(config);
+        config::ConfigStore store;
+        if (store.saveConfig(config)) {
+            return true;
+        }
+        lastSaveError = store.lastSaveError();
+        lastSaveFolder = store.settingsFolder();
+        return false;
     } catch (const std::exception& e) {
         std::cerr << "saveConfig exception: " << e.what() << std::endl;
         return false;
     }
+}
+
+QString ZoviziDeZizFrame2::saveFailureText(const char* deniedKey) const {
+    // A full or read-only disk is not a permission problem; say what it is, and where.
+    if (lastSaveError == 0 || config::ConfigStore::isAccessDenied(lastSaveError)) {
+        return util::Bundle::tolvane().getString(deniedKey);
+    }
+    return util::Bundle::tolvane().format(
+        "settings.not.saved.because.0.folder.1",
+        {config::ConfigStore::describeError(lastSaveError), lastSaveFolder});
 }
 
 // --- the log and the status line ---
@@ -1365,6 +1388,15 @@ void ZoviziDeZizFrame2::setStatus(const QString& text) {
     }
 }
 
+void ZoviziDeZizFrame2::showNormalStatus() {
+    setStatus(statusText.current());
+}
+
+void ZoviziDeZizFrame2::deviceLost(const QString& port, const QString& /*reason*/) {
+    // The reason is in the event log already, with the failure that ended reading.
+    setStatus(statusText.deviceLost(port));
+}
+
 void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
     if (ignorer) {
         try {
@@ -1381,8 +1413,7 @@ void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
         // After a stop nothing is typed, so nothing may be shown as typed either.
         eventLogWriter->appendDataLine(dataLine, keybot != nullptr);
     }
-    setStatus(util::Bundle::tolvane().getString("line.count") +
-              QString::number(dataLine.getNumber()));
+    setStatus(statusText.lineReceived(dataLine.getNumber()));
     // Lines still arriving after a stop are shown but not typed.
     if (keybot) {
         worker::Keybot::enqueue(dataLine.getProcessedData());
@@ -1662,7 +1693,7 @@ void ZoviziDeZizFrame2::tabbedPaneStateChanged(int index) {
     oldConfig = std::make_unique<config::Config>(config);
     if (!saveSettings()) {
         messages->error(this, util::Bundle::tolvane().getString("error"),
-                        util::Bundle::tolvane().getString("autosave.error"));
+                        saveFailureText("autosave.error"));
     }
 }
 
@@ -1712,14 +1743,19 @@ void ZoviziDeZizFrame2::closeEvent(QCloseEvent* event) {
     if (running) {
         stopReading();
     }
-    if (persistent && !startUpFailed) {
-        updateConfigFromTabs();
-        if (!saveSettings()) {
-            messages->error(this, util::Bundle::tolvane().getString("error"),
-                            util::Bundle::tolvane().getString("access.error.while.saving.settings"));
-        }
+    if (!keepSettings()) {
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        saveFailureText("access.error.while.saving.settings"));
     }
     event->accept();
+}
+
+bool ZoviziDeZizFrame2::keepSettings() {
+    if (!persistent || startUpFailed) {
+        return true;
+    }
+    updateConfigFromTabs();
+    return saveSettings();
 }
 
 }  // namespace quorvel

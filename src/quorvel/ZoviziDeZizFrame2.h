@@ -24,6 +24,7 @@
 #include "quorvel/OptionCheckBox.h"
 #include "quorvel/OptionComboBox.h"
 #include "quorvel/OptionTextField.h"
+#include "quorvel/StatusText.h"
 #include "quorvel/TraySupport.h"
 #include "quorvel/config/Config.h"
 #include "quorvel/util/Bundle.h"
@@ -66,15 +67,23 @@ public:
     void logImportantEvent(const QString& text) override;   // any thread
     void processDataLine(worker::DataLine& dataLine) override;
     void showWarning(const QString& title, const QString& message) override;
+    // Names the lost port in the status line; the stopped layout keeps saying so.
+    void deviceLost(const QString& port, const QString& reason) override;
 
     // The status line; any thread. A text carrying a link becomes clickable.
     void setStatus(const QString& text) override;
+    // The text that fits the state of reading: stopped, connected, lines counted, device lost.
+    void showNormalStatus() override;
     bool isRunning() const { return running; }
 
     config::Config& getConfig() { return config; }
 
     // Reads every control back into `config`.
     void updateConfigFromTabs();
+    // What closing keeps: the settings as the controls show them, saved without asking or
+    // showing anything (a window that never started up owns no settings). False when the
+    // save failed.
+    bool keepSettings();
     // Stopped layout (seven pages) or running layout (Start, event log, about).
     void setConnectedInGUI(bool connected) override;
 
@@ -195,6 +204,7 @@ protected:
     EventLog* eventLogWriter = nullptr;
     std::unique_ptr<TraySupport> traySupport;
     std::unique_ptr<util::UpdateWorker> updateWorker;
+    StatusText statusText;
 
 private:
     void createOptionWidgets();
@@ -248,6 +258,10 @@ private:
     void finishRun();
     // Writes config to the settings store; false when it could not be saved.
     bool saveSettings();
+    // Why the last save failed, for a message box; `deniedKey` when access was denied.
+    QString saveFailureText(const char* deniedKey) const;
+    int lastSaveError = 0;
+    QString lastSaveFolder;
     void exitProgram(int code);
     // A window whose start-up failed is never shown.
     void setVisible(bool visible) override;

@@ -4,6 +4,8 @@
 
 #include <QLocale>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 #include <sys/utsname.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "quorvel/ZoviziDeZiz.h"
+#include "quorvel/prefs/FilePreferencesFactory.h"
 #include "serialkit/SystemProperties.h"
 
 namespace quorvel {
@@ -20,6 +23,7 @@ namespace {
 
 using serialkit::SystemProperties;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Saves the properties a test may change and puts them back afterwards.
 class EntryTest : public ::testing::Test {
@@ -155,29 +159,63 @@ TEST_F(EntryTest, PrepareKeepsAPlatformGivenOnTheCommandLine) {
 }
 
 #ifdef TOLVANE_BINARY
-// The program itself: runs to completion without a window.
-void runProgram(QProcess& process, const QStringList& arguments) {
-    process.setProgram(QStringLiteral(TOLVANE_BINARY));
-    process.setArguments(arguments);
-    process.start();
-}
+// The program itself, run without a display unless a row brings a platform of its own.
+struct ProgramRun {
+    QStringList environment;  // put in after DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are out
+    QStringList arguments;
+    std::optional<int> exitCode;  // none: the window is up and the program keeps running
+    std::string output;           // found in the standard output
+    std::string errors;           // the whole error output of a program that ended
+};
 
-TEST_F(EntryTest, TheProgramPrintsItsVersionAndHelp) {
-    QProcess version;
-    runProgram(version, {"--version"});
-    ASSERT_TRUE(version.waitForFinished(60000)) << version.errorString().toStdString();
-    EXPECT_EQ(version.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(version.exitCode(), 0);
-    EXPECT_EQ(version.readAllStandardOutput(), QByteArray("Tolvane 2017.1.0.2 (20170125)\n"));
-
-    QProcess help;
-    runProgram(help, {"-DSERIAL_PORT_LIST=/dev/null", "--help"});
-    ASSERT_TRUE(help.waitForFinished(60000)) << help.errorString().toStdString();
-    EXPECT_EQ(help.exitCode(), 0);
-    EXPECT_THAT(help.readAllStandardOutput().toStdString(), HasSubstr("Usage: tolvane"));
+TEST_F(EntryTest, TheProgramAnswersHelpAndVersionAnywhereAndNeedsADisplayForItsWindow) {
+    const std::string noDisplay =
+        "Tolvane needs a graphical desktop session, but neither DISPLAY nor WAYLAND_DISPLAY is "
+        "set.\n";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString prefsFile = QStringLiteral("-D%1=%2").arg(
+        prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, dir.filePath("prefs.txt"));
+    const ProgramRun runs[] = {
+        {{}, {"--version"}, 0, "Tolvane 2017.1.0.2 (20170125)\n", ""},
+        {{}, {"-DSERIAL_PORT_LIST=/dev/null", "--help"}, 0, "Usage: tolvane", ""},
+        {{}, {}, 1, "", noDisplay},
+        {{"QT_QPA_PLATFORM=xcb"}, {"/dev/ttyS0"}, 1, "", noDisplay},
+        // A platform that needs no desktop session is the toolkit's business.
+        {{"QT_QPA_PLATFORM=offscreen"}, {prefsFile, "/dev/null"}, std::nullopt, "", ""},
+    };
+    for (const ProgramRun& run : runs) {
+        SCOPED_TRACE(run.environment.join(' ').toStdString() + " tolvane " +
+                     run.arguments.join(' ').toStdString());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            environment.remove(QString::fromLatin1(name));
+        }
+        for (const QString& entry : run.environment) {
+            environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
+        }
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.setProgram(QStringLiteral(TOLVANE_BINARY));
+        program.setArguments(run.arguments);
+        program.start();
+        ASSERT_TRUE(program.waitForStarted(60000)) << program.errorString().toStdString();
+        if (run.exitCode) {
+            ASSERT_TRUE(program.waitForFinished(60000));
+            EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(program.exitCode(), *run.exitCode);
+            EXPECT_EQ(program.readAllStandardError().toStdString(), run.errors);
+        } else {
+            EXPECT_FALSE(program.waitForFinished(1500)) << "ended with " << program.exitCode();
+            program.terminate();
+            EXPECT_TRUE(program.waitForFinished(60000));
+            EXPECT_THAT(program.readAllStandardError().toStdString(), Not(HasSubstr(noDisplay)));
+        }
+        EXPECT_THAT(program.readAllStandardOutput().toStdString(), HasSubstr(run.output));
+    }
 }
 #else
-TEST_F(EntryTest, TheProgramPrintsItsVersionAndHelp) {
+TEST_F(EntryTest, TheProgramAnswersHelpAndVersionAnywhereAndNeedsADisplayForItsWindow) {
     GTEST_SKIP() << "the tolvane program is not part of this build";
 }
 #endif

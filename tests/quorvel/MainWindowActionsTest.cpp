@@ -7,16 +7,14 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextDocument>
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -105,6 +103,7 @@ class ActionsFrame : public ZoviziDeZizFrame2 {
     bool hasSoundBot() const { return soundBot != nullptr; }
     bool hasIgnorer() const { return ignorer != nullptr; }
     bool hasWorker() const { return worker != nullptr; }
+    bool updateCheckDone() const { return updateWorker && updateWorker->isDone(); }
     bool commandLinePort() const { return portFromCommandLine; }
     EventLog* log() const { return eventLogWriter; }
     QStringList offeredPorts() const { return portNames; }
@@ -210,14 +209,7 @@ class MainWindowActionsTest : public ::testing::Test {
 
     // Until the port has taken every byte written to the far end.
     void waitUntilRead() {
-        const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        const bool drained = waitFor([fd] {
-            int waiting = 0;
-            return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting == 0;
-        });
-        ::close(fd);
-        ASSERT_TRUE(drained);
+        ASSERT_TRUE(waitFor([this] { return pty.unreadBytes() == 0; }));
         // The port's own buffer hands its bytes to the loop at once; give it that moment.
         QDeadlineTimer settle(200);
         while (!settle.hasExpired()) {
@@ -494,6 +486,13 @@ TEST_F(MainWindowActionsTest, DeviceLossLeavesTheWindowStoppedAndStartable) {
     EXPECT_FALSE(window->isRunning());
     EXPECT_FALSE(window->hasKeybot());
     EXPECT_TRUE(waitFor([&] { return !window->hasWorker(); }));
+    // Said where the user looks, and why in the log.
+    EXPECT_EQ(window->statusJLabel->originalText(),
+              util::Bundle::tolvane().format("connection.to.0.lost",
+                                             {QString::fromStdString(pty.slavePath())}));
+    const auto failure = lineWith(workerText("execution.exception"));
+    ASSERT_GT(textOf(failure).size(), 9 + workerText("execution.exception").size());
+    EXPECT_EQ(failure.back().style, "important");
 }
 
 // --- failures at start ---
@@ -726,11 +725,41 @@ TEST_F(MainWindowActionsTest, StartUpAsksTheUpdateServerWhenDueAndShowsANewerVer
     serialkit::SystemProperties::set("VERSION", "2017.1.0.2");
     updateDue = true;
     open();
-    EXPECT_TRUE(waitFor([&] {
-        return window->statusJLabel->originalText() == tolvane("update.available");
-    })) << window->statusJLabel->originalText().toStdString();
+    const QString newer = util::Bundle::tolvane().format("update.available", {server.base() + "/"});
+    EXPECT_TRUE(waitFor([&] { return window->statusJLabel->originalText() == newer; }))
+        << window->statusJLabel->originalText().toStdString();
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_TRUE(server.requests().front().startsWith("GET /version.xml HTTP/1.1\r\n"));
+}
+
+TEST_F(MainWindowActionsTest, FinishedUpdateCheckGivesTheStatusLineBackToTheStateOfReading) {
+    test::LocalHttpServer server;
+    const QByteArray document = "<tolvane><version2>2017.1.0.2</version2></tolvane>\n";
+    server.answer("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(document.size()) +
+                  "\r\nConnection: close\r\n\r\n" + document);
+    serialkit::SystemProperties::set("UPDATE_SERVER", server.base().toStdString());
+    serialkit::SystemProperties::set("VERSION", "2017.1.0.2");
+    const auto statusAfterACheck = [&] {
+        util::UpdateWorker check(*window, server.base() + "/version.xml", "2017.1.0.2");
+        check.start();
+        EXPECT_TRUE(waitFor([&] { return check.isDone(); }));
+        return window->statusJLabel->originalText();
+    };
+    // Auto start with the check of the start-up.
+    store([](config::Config& c) { c.setConnect(H::Connect::AUTO); });
+    updateDue = true;
+    open();
+    ASSERT_TRUE(window->isRunning());
+    ASSERT_TRUE(waitFor([&] { return window->updateCheckDone(); }));
+    EXPECT_EQ(window->statusJLabel->originalText(), tolvane("switch.to.target.application"));
+
+    pty.write("8.5\r");
+    waitForLines(1);
+    EXPECT_EQ(statusAfterACheck(), tolvane("line.count") + "1");
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return window->tabbedPane->count() == 7; }));
+    const QString port = QString::fromStdString(pty.slavePath());
+    EXPECT_EQ(statusAfterACheck(), util::Bundle::tolvane().format("connection.to.0.lost", {port}));
 }
 
 TEST_F(MainWindowActionsTest, NoUpdateCheckWhenNotDrawnOrSwitchedOff) {
@@ -828,6 +857,17 @@ TEST_F(MainWindowActionsTest, FailedSaveOnClosingShowsItsBox) {
     window->close();
     ASSERT_EQ(messages->boxes.size(), 1u);
     EXPECT_EQ(messages->boxes[0].message, tolvane("access.error.while.saving.settings"));
+
+    // A full disk is called that, with the folder, not a permission problem.
+    prefs::FilePreferencesFactory::setBeforeReplaceHookForTesting(nullptr);
+    prefs::FilePreferencesFactory::setWriteFailureForTesting(ENOSPC);
+    window->show();
+    window->close();
+    ASSERT_EQ(messages->boxes.size(), 2u);
+    EXPECT_EQ(messages->boxes[1].message,
+              util::Bundle::tolvane().format(
+                  "settings.not.saved.because.0.folder.1",
+                  {"no space left on the device", QFileInfo(prefs.file()).absolutePath()}));
 }
 
 TEST_F(MainWindowActionsTest, ExportThenImportEndsWithCodeFour) {

@@ -17,6 +17,7 @@
 #include "quorvel/config/Instrument.h"
 #include "quorvel/support/RecordingMessagePresenter.h"
 #include "quorvel/util/FriendlyPortUtil.h"
+#include "serialkit/SystemProperties.h"
 
 namespace quorvel {
 namespace {
@@ -51,7 +52,11 @@ class RecordingFrame : public ZoviziDeZizFrame2 {
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    void TearDown() override { util::FriendlyPortUtil::clear(); }
+    void TearDown() override {
+        util::FriendlyPortUtil::clear();
+        serialkit::SystemProperties::clear("VERSION");
+        serialkit::SystemProperties::clear("RELEASEDATE");
+    }
 
     std::unique_ptr<RecordingFrame> makeWindow(config::Config config = config::Config(),
                                                QStringList ports = {"COM1", "COM2"}) {
@@ -173,6 +178,8 @@ TEST_F(MainWindowTest, PrototypeWidthsAndButtonSize) {
 }
 
 TEST_F(MainWindowTest, EveryInstrumentIsListedAndTheAboutTextIsShown) {
+    serialkit::SystemProperties::set("VERSION", "2099.7.1.3");
+    serialkit::SystemProperties::set("RELEASEDATE", "20990704");
     auto window = makeWindow();
     ASSERT_EQ(window->instrumentBox->count(), S<H::Instrument>::size());
     for (const auto instrument : S<H::Instrument>::values()) {
@@ -182,6 +189,19 @@ TEST_F(MainWindowTest, EveryInstrumentIsListedAndTheAboutTextIsShown) {
     EXPECT_TRUE(window->aboutPane->isReadOnly());
     EXPECT_TRUE(window->eventLog->isReadOnly());
     EXPECT_TRUE(window->aboutPane->toPlainText().contains(u'\u00A9'));
+    EXPECT_TRUE(window->aboutPane->toPlainText().contains("2099.7.1.3"));
+    EXPECT_TRUE(window->aboutPane->toPlainText().contains("20990704"));
+}
+
+TEST_F(MainWindowTest, LongStatusTextsWrapInsteadOfWideningTheWindow) {
+    auto window = makeWindow();
+    window->show();
+    runQueued();
+    const int width = window->width();
+    window->deviceLost("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "gone");
+    window->setConnectedInGUI(false);
+    runQueued();
+    EXPECT_EQ(window->width(), width);
 }
 
 TEST_F(MainWindowTest, ButtonsAndAboutLinksReachTheirHandlers) {

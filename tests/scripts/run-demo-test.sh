@@ -41,7 +41,7 @@ prefs=$tmp/demo-prefs.txt
 printf 'run:\n\t@%s/scripts/run-demo %s\n' "$src" "$bin" >"$tmp/Makefile"
 mkfifo "$tmp/keys"
 DISPLAY=":$display" DEMO_PREFS="$prefs" QT_QPA_PLATFORM=xcb \
-  script -qfec "make -s -f $tmp/Makefile run" "$tmp/typescript" <"$tmp/keys" >/dev/null &
+  SHELL=/bin/sh script -qfec "make -s -f $tmp/Makefile run" "$tmp/typescript" <"$tmp/keys" >/dev/null &
 script_pid=$!
 exec 4>"$tmp/keys"
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -123,6 +124,14 @@ std::string Pty::read(size_t count, int timeoutMs) {
         ::poll(&p, 1, static_cast<int>(left));
     }
     return out;
+}
+
+int Pty::unreadBytes() const {
+    int waiting = 0;
+    if (slave_ < 0 || ::ioctl(slave_, FIONREAD, &waiting) != 0) {
+        return -1;
+    }
+    return waiting;
 }
 
 void Pty::closeMaster() {

@@ -33,6 +33,9 @@ class Pty {
     // Up to count bytes from the master, waiting up to timeoutMs overall; returns early once
     // count bytes have arrived.
     std::string read(size_t count, int timeoutMs);
+    // Bytes written to the master that no one has read from the slave yet; asked through the
+    // fixture's own slave descriptor, which an exclusive open by the port does not shut out.
+    int unreadBytes() const;
     // The far end goes away (device loss).
     void closeMaster();
     // Drops the fixture's own slave descriptor; then the master sees EIO while no one has the

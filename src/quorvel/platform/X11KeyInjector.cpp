@@ -5,18 +5,63 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace quorvel::platform {
 
 struct X11KeyInjector::Display_ {
     ::Display* display = nullptr;
+    std::string name;
     int xkbEventBase = -1;  // -1 without the keyboard extension
+    // Set by Xlib's I/O error path, on the thread whose call found the connection broken.
+    std::atomic<bool> lost{false};
 };
 
 namespace {
+
+// Xlib's default on a broken connection is to print two lines and exit() from whichever thread
+// noticed, racing the rest of the program's own ending. The connections of the injectors are
+// let go quietly instead; any other connection (the toolkit's own) keeps the handler it had.
+std::mutex quietDisplaysMutex;
+std::vector<::Display*> quietDisplays;
+XIOErrorHandler otherDisplaysHandler = nullptr;
+
+int onIOError(::Display* display) {
+    XIOErrorHandler other = nullptr;
+    {
+        std::lock_guard lock(quietDisplaysMutex);
+        if (std::find(quietDisplays.begin(), quietDisplays.end(), display) != quietDisplays.end())
+            return 0;
+        other = otherDisplaysHandler;
+    }
+    return other != nullptr ? other(display) : 0;
+}
+
+void onConnectionLost(::Display*, void* data) {
+    // Returning instead of exiting makes Xlib refuse every later request on this display.
+    static_cast<std::atomic<bool>*>(data)->store(true);
+}
+
+void handleLossQuietly(::Display* display, std::atomic<bool>& lost) {
+    XSetIOErrorExitHandler(display, onConnectionLost, &lost);
+    std::lock_guard lock(quietDisplaysMutex);
+    quietDisplays.push_back(display);
+    // Put in place again when the toolkit has since installed a handler of its own.
+    const XIOErrorHandler previous = XSetIOErrorHandler(onIOError);
+    if (previous != onIOError)
+        otherDisplaysHandler = previous;
+}
+
+void forget(::Display* display) {
+    std::lock_guard lock(quietDisplaysMutex);
+    quietDisplays.erase(std::remove(quietDisplays.begin(), quietDisplays.end(), display),
+                        quietDisplays.end());
+}
 
 std::string keysymName(unsigned long keysym) {
     const char* name = XKeysymToString(keysym);
@@ -46,6 +91,8 @@ X11KeyInjector::X11KeyInjector(const std::string& displayName) : x_(std::make_un
                                  "keystrokes.");
     }
     x_->display = display;
+    x_->name = shown;
+    handleLossQuietly(display, x_->lost);
 
     // An XKB-aware client gets no core MappingNotify when the layout is replaced (setxkbmap),
     // only the XKB notifications it asked for; with them Xlib keeps its key map current.
@@ -60,8 +107,10 @@ X11KeyInjector::X11KeyInjector(const std::string& displayName) : x_(std::make_un
 
 X11KeyInjector::~X11KeyInjector() {
     std::lock_guard lock(mutex_);
-    if (x_->display != nullptr)
+    if (x_->display != nullptr) {
         XCloseDisplay(x_->display);
+        forget(x_->display);
+    }
 }
 
 unsigned long X11KeyInjector::keysymFor(int keyCode) {
@@ -112,18 +161,55 @@ void X11KeyInjector::delay(int milliseconds) {
 bool X11KeyInjector::isCapsLockOn() {
     std::lock_guard lock(mutex_);
     ::Display* display = x_->display;
+    if (x_->lost)
+        return false;
     const Atom capsLock = XInternAtom(display, "Caps Lock", False);
     int index = 0;
     Bool on = False;
     Bool real = False;
     XkbIndicatorMapRec map{};
-    if (capsLock != None && XkbGetNamedIndicator(display, capsLock, &index, &on, &map, &real))
+    if (!x_->lost && capsLock != None &&
+        XkbGetNamedIndicator(display, capsLock, &index, &on, &map, &real) && !x_->lost)
         return on != False;
+    if (x_->lost)
+        return false;
     // Servers without named indicators keep Caps Lock in the first indicator bit.
     unsigned int state = 0;
-    if (XkbGetIndicatorState(display, XkbUseCoreKbd, &state) == Success)
+    if (XkbGetIndicatorState(display, XkbUseCoreKbd, &state) == Success && !x_->lost)
         return (state & 1u) != 0;
     return false;
+}
+
+void X11KeyInjector::throwIfLost() const {
+    if (x_->lost)
+        throw std::runtime_error("The connection to the X display \"" + x_->name +
+                                 "\" was lost; no more keystrokes can be typed.");
+}
+
+void X11KeyInjector::takeMapChanges() {
+    ::Display* display = x_->display;
+    // The round trip makes sure a map change made before this key has reached our queue, so
+    // the key is looked up on the map now in force.
+    XSync(display, False);
+    // On a lost connection Xlib still counts events it will never deliver, and a key map it
+    // failed to reload is gone: from then on the display is not touched again.
+    while (!x_->lost && XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (x_->lost)
+            break;
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+        } else if (x_->xkbEventBase >= 0 && event.type == x_->xkbEventBase) {
+            // A new keyboard (setxkbmap, or another device typing) is reloaded here, where a
+            // lost connection is noticed, rather than inside the key look-up, which would
+            // go on without any map when the reload fails.
+            auto* xkb = reinterpret_cast<XkbEvent*>(&event);
+            if (xkb->any.xkb_type == XkbMapNotify || xkb->any.xkb_type == XkbNewKeyboardNotify)
+                XkbRefreshKeyboardMapping(&xkb->map);
+        }
+    }
+    throwIfLost();
 }
 
 void X11KeyInjector::send(int keyCode, bool press) {
@@ -132,22 +218,9 @@ void X11KeyInjector::send(int keyCode, bool press) {
         throw std::invalid_argument("No X keysym for virtual key code " + std::to_string(keyCode));
 
     std::lock_guard lock(mutex_);
+    throwIfLost();
+    takeMapChanges();
     ::Display* display = x_->display;
-    // The round trip makes sure a map change made before this key has reached our queue, so
-    // the key is looked up on the map now in force.
-    XSync(display, False);
-    while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-        if (event.type == MappingNotify) {
-            XRefreshKeyboardMapping(&event.xmapping);
-        } else if (x_->xkbEventBase >= 0 && event.type == x_->xkbEventBase) {
-            // A new keyboard (setxkbmap) Xlib reloads by itself; a changed map we pass on.
-            auto* xkb = reinterpret_cast<XkbEvent*>(&event);
-            if (xkb->any.xkb_type == XkbMapNotify)
-                XkbRefreshKeyboardMapping(&xkb->map);
-        }
-    }
     const KeyCode code = XKeysymToKeycode(display, keysym);
     if (code == 0)
         throw std::invalid_argument("Virtual key code " + std::to_string(keyCode) + " (keysym " +
@@ -155,6 +228,7 @@ void X11KeyInjector::send(int keyCode, bool press) {
                                     ") is not on the X display's current keyboard map");
     XTestFakeKeyEvent(display, code, press ? True : False, CurrentTime);
     XFlush(display);
+    throwIfLost();
 }
 
 }  // namespace quorvel::platform

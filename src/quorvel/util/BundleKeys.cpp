@@ -15,6 +15,7 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         {Bundle::WORKER, "parity.error"},
         {Bundle::WORKER, "framing.error"},
         {Bundle::WORKER, "unsent.data"},
+        {Bundle::WORKER, "line.end.missing"},
         {Bundle::WORKER, "stopped"},
         {Bundle::WORKER, "interrupted"},
         {Bundle::WORKER, "execution.exception"},
@@ -30,6 +31,7 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         {Bundle::TOLVANE, "port.missing.what.to.do"},
         {Bundle::TOLVANE, "port.open.what.to.do"},
         {Bundle::TOLVANE, "line.count"},
+        {Bundle::TOLVANE, "connection.to.0.lost"},
         // Number formatting
         {Bundle::TOLVANE, "please.enter.number.of.decimal.places.for.rounding.or.disable.division"},
         // Keystroke output
@@ -51,6 +53,7 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         {Bundle::TOLVANE, "checking.for.update"},
         {Bundle::TOLVANE, "update.check.failed"},
         {Bundle::TOLVANE, "update.available"},
+        {Bundle::TOLVANE, "update.available.no.link"},
         {Bundle::TOLVANE, "ZoviziDeZizFrame2.statusJLabel.text"},
         // Settings load, export and import
         {Bundle::TOLVANE, "error.while.loading.settings"},
@@ -208,6 +211,7 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         {Bundle::TOLVANE, "cancelled.by.user"},
         {Bundle::TOLVANE, "minimized.to.system.tray"},
         {Bundle::TOLVANE, "access.error.while.saving.settings"},
+        {Bundle::TOLVANE, "settings.not.saved.because.0.folder.1"},
         // Ignore dialog
         {Bundle::TOLVANE, "IgnoreDialog.this.title"},
         {Bundle::TOLVANE, "IgnoreDialog.label2.text"},

@@ -56,8 +56,8 @@ std::optional<qlonglong> integerOf(const QString& text) {
 }  // namespace
 
 ReadRemoteUpdate::ReadRemoteUpdate(const QString& url, const QString& currentVersion,
-                                   const std::atomic<bool>* cancelled)
-    : content_(readURLContent(url, cancelled)),
+                                   const std::atomic<bool>* cancelled, FetchLimits limits)
+    : content_(readURLContent(url, cancelled, limits)),
       remoteVersion_(findXML(content_, versionTag)),
       remoteReleaseDate_(findXML(content_, dateTag)),
       currentVersion_(currentVersion) {}
@@ -109,7 +109,8 @@ QString ReadRemoteUpdate::findXML(const QString& content, const QString& name) {
     return content.mid(from, end - from);
 }
 
-QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<bool>* cancelled) {
+QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<bool>* cancelled,
+                                         FetchLimits limits) {
     const QUrl address(url, QUrl::StrictMode);
     const QString scheme = address.scheme().toLower();
     if (!address.isValid() || address.host().isEmpty() ||
@@ -144,6 +145,10 @@ QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<b
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
+    // Not restarted by anything: the whole fetch, redirects included, ends by this time.
+    QTimer overall;
+    overall.setSingleShot(true);
+    overall.setTimerType(Qt::PreciseTimer);
 
     const auto stop = [&](const QString& why) {
         if (finished)
@@ -151,6 +156,7 @@ QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<b
         finished = true;
         failure = why;
         deadline.stop();
+        overall.stop();
         reply->abort();
         loop.quit();
     };
@@ -161,10 +167,11 @@ QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<b
     };
 
     QObject::connect(&deadline, &QTimer::timeout, &loop, [&] { stop(QStringLiteral("Timeout")); });
+    QObject::connect(&overall, &QTimer::timeout, &loop, [&] { stop(QStringLiteral("Timeout")); });
     QObject::connect(reply.get(), &QNetworkReply::requestSent, &loop,
-                     [&] { deadline.start(kReadTimeoutMs); });
+                     [&] { deadline.start(limits.readTimeoutMs); });
     QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
-        deadline.start(kReadTimeoutMs);
+        deadline.start(limits.readTimeoutMs);
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > kMaxContentBytes)
             stop(QStringLiteral("The answer is larger than %1 bytes").arg(kMaxContentBytes));
@@ -172,7 +179,7 @@ QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<b
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
         if (finished)
             return;
-        deadline.start(kReadTimeoutMs);
+        deadline.start(limits.readTimeoutMs);
         drain();
     });
     QObject::connect(reply.get(), &QNetworkReply::redirected, &loop, [&](const QUrl& to) {
@@ -183,7 +190,7 @@ QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<b
         }
         body.clear();
         // A new server may have to be reached.
-        deadline.start(kConnectTimeoutMs);
+        deadline.start(limits.connectTimeoutMs);
         emit reply->redirectAllowed();
     });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, [&] {
@@ -210,13 +217,15 @@ QString ReadRemoteUpdate::readURLContent(const QString& url, const std::atomic<b
     }
 
     // Until the request is out, the time-out is the one for reaching the server.
-    deadline.start(kConnectTimeoutMs);
+    deadline.start(limits.connectTimeoutMs);
+    overall.start(limits.overallTimeoutMs);
     if (cancelled && cancelled->load())
         stop(QStringLiteral("Cancelled"));
     if (!finished)
         loop.exec();
     cancelPoll.stop();
     deadline.stop();
+    overall.stop();
     // Nothing of the reply may call back into this frame after it returns.
     QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
     if (failure)

@@ -17,10 +17,12 @@
 
 namespace quorvel::util {
 
-UpdateWorker::UpdateWorker(UpdateWorkerView& view, QString url, QString currentVersion)
+UpdateWorker::UpdateWorker(UpdateWorkerView& view, QString url, QString currentVersion,
+                           FetchLimits limits)
     : view_(view),
       url_(std::move(url)),
       currentVersion_(std::move(currentVersion)),
+      limits_(limits),
       receiver_(std::make_unique<QObject>()) {}
 
 UpdateWorker::~UpdateWorker() {
@@ -56,7 +58,7 @@ void UpdateWorker::post(const QString& status) {
 void UpdateWorker::run() {
     post(util::Bundle::tolvane().getString("checking.for.update"));
     try {
-        result_ = std::make_unique<ReadRemoteUpdate>(url_, currentVersion_, &cancelled_);
+        result_ = std::make_unique<ReadRemoteUpdate>(url_, currentVersion_, &cancelled_, limits_);
     } catch (const serialkit::IOException&) {
         post(util::Bundle::tolvane().getString("update.check.failed"));
     } catch (const std::exception&) {
@@ -75,10 +77,15 @@ void UpdateWorker::complete() {
         result_.reset();
     if (!result_)
         return;
-    if (ReadRemoteUpdate::compareVersions(currentVersion_, result_->getRemoteVersion()))
-        view_.setStatus(util::Bundle::tolvane().getString("update.available"));
+    if (!ReadRemoteUpdate::compareVersions(currentVersion_, result_->getRemoteVersion())) {
+        view_.showNormalStatus();
+        return;
+    }
+    const QString page = downloadPage();
+    if (page.isEmpty())
+        view_.setStatus(util::Bundle::tolvane().getString("update.available.no.link"));
     else
-        view_.setStatus(util::Bundle::tolvane().getString("ZoviziDeZizFrame2.statusJLabel.text"));
+        view_.setStatus(util::Bundle::tolvane().format("update.available", {page.toHtmlEscaped()}));
 }
 
 QString UpdateWorker::updateServer() {
@@ -88,7 +95,7 @@ QString UpdateWorker::updateServer() {
     return QStringLiteral(TOLVANE_UPDATE_SERVER);
 }
 
-QString UpdateWorker::defaultUrl() {
+QString UpdateWorker::serverAddress() {
     QString server = updateServer().trimmed();
     while (server.endsWith(u'/'))
         server.chop(1);
@@ -96,7 +103,7 @@ QString UpdateWorker::defaultUrl() {
         return QString();
     const qsizetype schemeEnd = server.indexOf(QLatin1String("://"));
     if (schemeEnd < 0)
-        return QStringLiteral("https://") + server + QStringLiteral("/version.xml");
+        return QStringLiteral("https://") + server;
     // Plain http only to this machine (a test server); anywhere else the answer must come
     // over TLS, whatever the property says.
     const QUrl given(server + QStringLiteral("/version.xml"));
@@ -105,10 +112,19 @@ QString UpdateWorker::defaultUrl() {
         const bool loopback = host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
                               QHostAddress(host).isLoopback();
         if (!loopback)
-            return QStringLiteral("https://") + server.mid(schemeEnd + 3) +
-                   QStringLiteral("/version.xml");
+            return QStringLiteral("https://") + server.mid(schemeEnd + 3);
     }
-    return server + QStringLiteral("/version.xml");
+    return server;
+}
+
+QString UpdateWorker::defaultUrl() {
+    const QString server = serverAddress();
+    return server.isEmpty() ? QString() : server + QStringLiteral("/version.xml");
+}
+
+QString UpdateWorker::downloadPage() {
+    const QString server = serverAddress();
+    return server.isEmpty() ? QString() : server + u'/';
 }
 
 bool UpdateWorker::isCheckDue() {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 
+#include "quorvel/util/FetchLimits.h"
 #include "quorvel/util/ReadRemoteUpdate.h"
 #include "quorvel/util/UpdateWorkerView.h"
 
@@ -20,7 +21,9 @@ public:
     // is kept only for this machine, e.g. a local test server ("http://127.0.0.1:8080").
     static constexpr const char* kServerProperty = "UPDATE_SERVER";
 
-    UpdateWorker(UpdateWorkerView& view, QString url, QString currentVersion);
+    // `limits` are the real ones unless a test wants a quicker end.
+    UpdateWorker(UpdateWorkerView& view, QString url, QString currentVersion,
+                 FetchLimits limits = {});
     // Cancels a running check and waits for its thread; a pending completion is dropped.
     ~UpdateWorker();
     UpdateWorker(const UpdateWorker&) = delete;
@@ -41,6 +44,9 @@ public:
     // "https://" + server + "/version.xml"; a server given with https, or with http on this
     // machine, keeps its scheme. Empty when there is no server: then nothing is checked.
     static QString defaultUrl();
+    // The update server's home page ("https://" + server + "/"), where a newer version is to be
+    // had; empty when there is no server, and then the notice carries no link.
+    static QString downloadPage();
     // True for one start in four, so the server is not asked on every start.
     static bool isCheckDue();
 
@@ -48,10 +54,13 @@ private:
     void run();
     void complete();
     void post(const QString& status);
+    // The server's address with its scheme and without a path; empty when there is none.
+    static QString serverAddress();
 
     UpdateWorkerView& view_;
     QString url_;
     QString currentVersion_;
+    FetchLimits limits_;
     std::atomic<bool> cancelled_{false};
     bool started_ = false;
     bool done_ = false;

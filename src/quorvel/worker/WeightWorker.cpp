@@ -22,6 +22,9 @@ namespace {
 
 // Most instrument lines are shorter than this.
 constexpr qsizetype kInitialBufferCapacity = 30;
+// Far above any instrument line; without a bound a wrong line-end setting piles bytes up for
+// as long as the connection runs.
+constexpr qsizetype kMaxLineBytes = 64 * 1024;
 // Longest idle wait: a cancellation wakes the wait at once, so this only bounds how often an
 // idle connection looks up.
 constexpr int kIdleWaitMs = 500;
@@ -168,10 +171,18 @@ void WeightWorker::loop() {
             }
             if (byte == terminator)
                 processLine(*processor_);
+            else if (buffer_.size() >= kMaxLineBytes)
+                dropRunawayLine(terminator);
         }
     } catch (const serialkit::IOException& e) {
-        // The device is gone: say so once and let the completion close up as after a stop.
-        view_.logImportantEvent(kLineErrorPrefix + describe(e));
+        // The device is gone; the completion reports it like any failure that ends the loop.
+        // During a stop the failure is only a side effect of it.
+        if (cancelled_.load()) {
+            view_.logImportantEvent(kLineErrorPrefix + describe(e));
+        } else {
+            loopFailure_ = describe(e);
+            deviceLost_ = true;
+        }
     } catch (const std::exception& e) {
         loopFailure_ = describe(e);
     }
@@ -195,6 +206,18 @@ void WeightWorker::processLine(LineProcessor& processor) {
         // The line is lost but keeps its number; reading goes on.
         view_.logImportantEvent(kLineErrorPrefix + describe(e));
     }
+}
+
+void WeightWorker::dropRunawayLine(int terminator) {
+    // Said once per connection: the cause is a setting, not the line.
+    if (!runawayReported_) {
+        runawayReported_ = true;
+        view_.logImportantEvent(Bundle::worker().format(
+            "line.end.missing",
+            {QString::number(kMaxLineBytes), QString::number(terminator)}));
+    }
+    buffer_.clear();
+    lineError_ = false;
 }
 
 void WeightWorker::publish(DataLine line) {
@@ -258,6 +281,8 @@ void WeightWorker::complete() {
     } catch (const std::exception& e) {
         view_.logImportantEvent(kLineErrorPrefix + describe(e));
     }
+    if (deviceLost_)
+        view_.deviceLost(config_.getPort(), loopFailure_);
     // Last: the window may drop this worker in response.
     view_.setConnectedInGUI(false);
 }

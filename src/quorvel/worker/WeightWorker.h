@@ -61,6 +61,8 @@ protected:
 private:
     void loop();
     void processLine(LineProcessor& processor);
+    // A line that grew past any instrument's without its line end.
+    void dropRunawayLine(int terminator);
     void publish(DataLine line);
     void deliver();
     void complete();
@@ -74,6 +76,7 @@ private:
     std::unique_ptr<QObject> receiver_;
     QString buffer_;
     bool lineError_ = false;
+    bool runawayReported_ = false;
     int number_ = 0;
     std::atomic<int> lineCount_{0};
     std::atomic<bool> cancelled_{false};
@@ -88,6 +91,8 @@ private:
     std::mutex mailboxLock_;
     std::deque<DataLine> mailbox_;
     QString loopFailure_;
+    // The loop ended because the port failed under it, not because of a stop.
+    bool deviceLost_ = false;
 };
 
 }  // namespace quorvel::worker

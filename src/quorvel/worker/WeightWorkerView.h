@@ -19,6 +19,12 @@ public:
     virtual void processDataLine(DataLine& dataLine) = 0;
     // A warning box over the view (user-interface thread).
     virtual void showWarning(const QString& title, const QString& message) = 0;
+    // The port went away while reading (unplugged, driver gone): `port` as configured and the
+    // port layer's reason. User-interface thread, once, just before the disconnected state.
+    virtual void deviceLost(const QString& port, const QString& reason) {
+        (void)port;
+        (void)reason;
+    }
 };
 
 }  // namespace quorvel::worker

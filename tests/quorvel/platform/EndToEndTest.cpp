@@ -63,16 +63,24 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& overrid
     return env;
 }
 
-// A child process whose standard output and error go to a file; stopped and reaped by the
-// destructor at the latest, so no test leaves one behind.
+// A child process whose standard output and error go to a file (its error stream to a file of
+// its own when `errorPath` is given); stopped and reaped by the destructor at the latest, so
+// no test leaves one behind.
 class Child {
   public:
     Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-          std::string outputPath)
+          std::string outputPath, const std::string& errorPath = std::string())
         : outputPath_(std::move(outputPath)), name_(argv.at(0)) {
         const int out = ::open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (out < 0)
             throw std::runtime_error("cannot create " + outputPath_ + ": " + std::strerror(errno));
+        const int err = errorPath.empty() ? out
+                                          : ::open(errorPath.c_str(),
+                                                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (err < 0) {
+            ::close(out);
+            throw std::runtime_error("cannot create " + errorPath + ": " + std::strerror(errno));
+        }
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -84,10 +92,12 @@ class Child {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, out, 1);
-        posix_spawn_file_actions_adddup2(&actions, out, 2);
+        posix_spawn_file_actions_adddup2(&actions, err, 2);
         const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(out);
+        if (err != out)
+            ::close(err);
         if (rc != 0) {
             pid_ = -1;
             throw std::runtime_error("cannot start " + name_ + ": " + std::strerror(rc));
@@ -104,9 +114,18 @@ class Child {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
+            status_ = status;
             return false;
         }
         return true;
+    }
+
+    // The wait status once the process has ended on its own within `timeout`.
+    std::optional<int> waitForEnd(std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (running() && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return status_;
     }
 
     // Terminates, then kills when the process is still there after the grace time. True when
@@ -152,6 +171,7 @@ class Child {
 
   private:
     pid_t pid_ = -1;
+    std::optional<int> status_;
     bool killed_ = false;
     std::string outputPath_;
     std::string name_;
@@ -175,15 +195,27 @@ void writeSettings() {
         throw std::runtime_error("the settings could not be saved");
 }
 
-// The real program on `server`, with the settings file of `prefs` and `port` as its only port.
+// Takes a setting out of the file: the program starts with its default and writes it back only
+// when it saves.
+void dropSetting(const support::TempPrefs& prefs, const QByteArray& entry) {
+    QByteArrayList kept;
+    for (const QByteArray& line : prefs.read().split('\n'))
+        if (!line.startsWith(entry))
+            kept << line;
+    support::writeWholeFile(prefs.file(), kept.join('\n'));
+    ASSERT_FALSE(prefs.read().contains(entry));
+}
+
+// The real program on `server`, with the settings file of `prefs` and `port` as its only port;
+// its error stream goes to `errorPath` when one is given.
 Child startProgram(const support::TempPrefs& prefs, const std::string& port,
-                   const XvfbServer& server) {
+                   const XvfbServer& server, const std::string& errorPath = std::string()) {
     return Child({TOLVANE_BINARY,
                   "-D" + std::string(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE) + "=" +
                       prefs.file().toStdString(),
                   port},
                  environmentWith({"DISPLAY=" + server.displayName(), "QT_QPA_PLATFORM=xcb"}),
-                 prefs.dir().toStdString() + "/tolvane.txt");
+                 prefs.dir().toStdString() + "/tolvane.txt", errorPath);
 }
 
 std::vector<std::string> withoutModifiers(const std::vector<std::string>& keysyms) {
@@ -246,15 +278,8 @@ TEST(EndToEndTest, ATerminationRequestClosesLikeTheWindowAndSavesTheSettings) {
     XvfbServer server;
     support::TempPrefs prefs;
     writeSettings();
-    // A setting missing from the file: the program starts with its default and writes it back
-    // only when it saves.
     const QByteArray missing = "com.varnholt.tolvane.customRegEx=";
-    QByteArrayList kept;
-    for (const QByteArray& line : prefs.read().split('\n'))
-        if (!line.startsWith(missing))
-            kept << line;
-    support::writeWholeFile(prefs.file(), kept.join('\n'));
-    ASSERT_FALSE(prefs.read().contains(missing));
+    dropSetting(prefs, missing);
     const std::string dir = prefs.dir().toStdString();
 
     Child sim({TOLVANE_SIM, "--line", "ST,GS  1.00 kg", "--interval", "100000", "--repeat", "0"},
@@ -272,6 +297,44 @@ TEST(EndToEndTest, ATerminationRequestClosesLikeTheWindowAndSavesTheSettings) {
     // Reading was stopped, so the port was let go.
     EXPECT_TRUE(sim.waitForLine("The reader closed", std::chrono::seconds(10)).has_value())
         << sim.describe();
+}
+
+TEST(EndToEndTest, LosingTheDisplayWhileTypingEndsOnceWithOneLineAndSavesTheSettings) {
+    if (!XvfbServer::available())
+        GTEST_SKIP() << "Xvfb is not installed";
+
+    XvfbServer server;
+    server.useUs();
+    XKeyRecorder recorder(server.displayName());
+    support::TempPrefs prefs;
+    writeSettings();
+    const QByteArray missing = "com.varnholt.tolvane.customRegEx=";
+    dropSetting(prefs, missing);
+    const std::string dir = prefs.dir().toStdString();
+
+    // Values come faster than they are typed: the typing thread is always at work.
+    Child sim(
+        {TOLVANE_SIM, "--line", "ST,GS  12.50 kg", "--interval", "20", "--repeat", "0", "--quiet"},
+        environmentWith({}), dir + "/sim.txt");
+    const auto port = sim.waitForLine("PORT ", std::chrono::seconds(20));
+    ASSERT_TRUE(port.has_value()) << sim.describe();
+    const std::string errorPath = dir + "/errors.txt";
+    Child program = startProgram(prefs, *port, server, errorPath);
+    ASSERT_TRUE(
+        recorder.waitUntil([&] { return recorder.text().find("12.50\r") != std::string::npos; },
+                           std::chrono::seconds(20)))
+        << program.describe() << readFile(errorPath);
+    const std::size_t errorsBefore = readFile(errorPath).size();
+
+    server.crash();
+    const std::optional<int> status = program.waitForEnd(std::chrono::seconds(20));
+    ASSERT_TRUE(status.has_value()) << "the program did not end; " << program.describe();
+    EXPECT_FALSE(WIFSIGNALED(*status)) << "signal " << WTERMSIG(*status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "status " << *status;
+    EXPECT_EQ(readFile(errorPath).substr(errorsBefore),
+              "The connection to the display was lost, so Tolvane ends.\n");
+    EXPECT_TRUE(prefs.read().contains(missing)) << prefs.read().toStdString();
+    EXPECT_TRUE(sim.stop());
 }
 
 }  // namespace

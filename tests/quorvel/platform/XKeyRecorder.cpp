@@ -42,6 +42,11 @@ XKeyRecorder::XKeyRecorder(const std::string& displayName) {
     display_ = XOpenDisplay(displayName.c_str());
     if (display_ == nullptr)
         throw std::runtime_error("XKeyRecorder cannot open display " + displayName);
+    // A test may end the server under the recorder: then the connection is given up, not the
+    // test process (Xlib's default handlers both exit).
+    XSetIOErrorHandler([](Display*) { return 0; });
+    XSetIOErrorExitHandler(
+        display_, [](Display*, void* lost) { *static_cast<bool*>(lost) = true; }, &lost_);
 
     const int screen = DefaultScreen(display_);
     const Window window =
@@ -88,12 +93,14 @@ XKeyRecorder::~XKeyRecorder() {
 }
 
 void XKeyRecorder::pump() {
+    if (lost_)
+        return;
     XSync(display_, False);
     handleAll();
 }
 
 void XKeyRecorder::handleAll() {
-    while (XPending(display_) > 0) {
+    while (!lost_ && XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
         const bool isKey = event.type == KeyPress || event.type == KeyRelease;

@@ -31,7 +31,7 @@ class XKeyRecorder {
     XKeyRecorder(const XKeyRecorder&) = delete;
     XKeyRecorder& operator=(const XKeyRecorder&) = delete;
 
-    // Handles the events that have arrived so far.
+    // Handles the events that have arrived so far; nothing once the server has gone away.
     void pump();
     // Pumps until the text received equals `expected` or the time is up; returns the text.
     std::string waitForText(const std::string& expected,
@@ -66,6 +66,7 @@ class XKeyRecorder {
     std::string text_;
     std::vector<KeyEvent> events_;
     int focusLosses_ = 0;
+    bool lost_ = false;
 };
 
 }  // namespace quorvel::platform::test

@@ -181,6 +181,16 @@ void XvfbServer::stop() {
     }
 }
 
+void XvfbServer::crash() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+}
+
 std::string XvfbServer::serverOutput() const {
     return readFile(logPath_);
 }

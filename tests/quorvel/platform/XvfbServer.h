@@ -25,6 +25,9 @@ class XvfbServer {
     // ":N"
     const std::string& displayName() const { return displayName_; }
 
+    // Kills the server at once, as a crash would; its clients' connections break.
+    void crash();
+
     // Runs setxkbmap on this display; throws std::runtime_error when it fails.
     void setKeyboardLayout(const std::string& layout, const std::string& variant = std::string());
     void useUsInternational() { setKeyboardLayout("us", "intl"); }

@@ -120,6 +120,11 @@ TEST(BundleTest, EveryTextIsPresentAndUsesOnlyItsOwnPlaceholders) {
         {"port.opened", {0, 1, 2, 3, 4}},
         {"testing.port.0", {0}},
         {"previously.used.port.0.no.longer.available.naborting.auto.start", {0}},
+        {"connection.to.0.lost", {0}},
+        {"line.end.missing", {0, 1}},
+        {"settings.not.saved.because.0.folder.1", {0, 1}},
+        {"update.available", {0}},
+        {"ZoviziDeZizFrame2.aboutPane.text", {0, 1}},
     };
     for (const char* base : kAllBundles) {
         const Bundle& bundle = Bundle::named(base);

@@ -22,6 +22,7 @@
 
 using quorvel::test::LocalHttpServer;
 using quorvel::util::Bundle;
+using quorvel::util::FetchLimits;
 using quorvel::util::ReadRemoteUpdate;
 using quorvel::util::UpdateWorker;
 using quorvel::util::UpdateWorkerView;
@@ -67,12 +68,19 @@ public:
 
 class UpdateCheckTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(server.port() != 0); }
+    void SetUp() override {
+        ASSERT_TRUE(server.port() != 0);
+        // The notice links to the update server's page, here the test's own.
+        serialkit::SystemProperties::set(UpdateWorker::kServerProperty,
+                                         server.base().toStdString());
+        newer = Bundle::tolvane().format("update.available", {server.base() + "/"});
+    }
     void TearDown() override { serialkit::SystemProperties::clear(UpdateWorker::kServerProperty); }
 
     // Runs one check against `url` to its completion.
-    std::unique_ptr<UpdateWorker> check(const QString& url, const QString& current = kCurrent) {
-        auto worker = std::make_unique<UpdateWorker>(view, url, current);
+    std::unique_ptr<UpdateWorker> check(const QString& url, const QString& current = kCurrent,
+                                        FetchLimits limits = {}) {
+        auto worker = std::make_unique<UpdateWorker>(view, url, current, limits);
         worker->start();
         EXPECT_TRUE(waitUntil([&] { return worker->isDone(); }));
         // The status line is touched only on the user-interface thread.
@@ -83,6 +91,7 @@ protected:
 
     LocalHttpServer server;
     RecordingUpdateView view;
+    QString newer;
 };
 
 }  // namespace
@@ -170,15 +179,23 @@ TEST(UpdateServerTest, CheckIsDueOnAboutOneStartInFour) {
 
 TEST_F(UpdateCheckTest, NewerVersionIsReported) {
     server.answer(httpAnswer("text before " + versionDocument("2018.1.0.0") + " text after"));
-    serialkit::SystemProperties::set(UpdateWorker::kServerProperty, server.base().toStdString());
     const auto worker = check(UpdateWorker::defaultUrl());
 
-    EXPECT_EQ(view.statuses, QStringList({text("checking.for.update"), text("update.available")}));
+    EXPECT_EQ(view.statuses, QStringList({text("checking.for.update"), newer}));
+    EXPECT_TRUE(newer.contains("<a href=\"" + server.base() + "/\">")) << newer.toStdString();
     ASSERT_NE(worker->getResult(), nullptr);
     EXPECT_EQ(worker->getResult()->getRemoteVersion(), "2018.1.0.0");
     EXPECT_EQ(worker->getResult()->getRemoteReleaseDate(), "20180301");
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_TRUE(server.requests().front().startsWith("GET /version.xml HTTP/1.1\r\n"));
+
+    // A build and a process that name no server get the notice without a link.
+    serialkit::SystemProperties::remove(UpdateWorker::kServerProperty);
+    if (UpdateWorker::updateServer().isEmpty()) {
+        view.statuses.clear();
+        check(server.base() + "/version.xml");
+        EXPECT_EQ(view.statuses.last(), text("update.available.no.link"));
+    }
 }
 
 TEST_F(UpdateCheckTest, SameOrOlderVersionRestoresTheNormalStatus) {
@@ -215,6 +232,22 @@ TEST_F(UpdateCheckTest, SilentServerFailsAfterTheReadTimeout) {
     EXPECT_EQ(server.requests().size(), 1);
 }
 
+TEST_F(UpdateCheckTest, TricklingServerFailsAfterTheOverallLimit) {
+    // A byte every 100 ms keeps the read time-out from ever passing; the answer would take 15 s.
+    server.answer(httpAnswer(versionDocument("2018.1.0.0")));
+    server.trickle(100);
+    QElapsedTimer clock;
+    clock.start();
+    const auto worker =
+        check(server.base() + "/version.xml", kCurrent, FetchLimits{1000, 400, 1500});
+    const qint64 elapsed = clock.elapsed();
+
+    EXPECT_EQ(view.statuses, QStringList({text("checking.for.update"), text("update.check.failed")}));
+    EXPECT_EQ(worker->getResult(), nullptr);
+    EXPECT_GE(elapsed, 1400);
+    EXPECT_LT(elapsed, 5000);
+}
+
 TEST_F(UpdateCheckTest, TimeoutIsTheFailureText) {
     server.stall();
     try {
@@ -247,7 +280,7 @@ TEST_F(UpdateCheckTest, OversizedAnswersFailCleanly) {
     edge.answer(httpAnswer(full));
     view.statuses.clear();
     check(edge.base() + "/version.xml");
-    EXPECT_EQ(view.statuses.last(), text("update.available"));
+    EXPECT_EQ(view.statuses.last(), newer);
 }
 
 TEST_F(UpdateCheckTest, ErrorsAndUnreachableServersFail) {
@@ -275,7 +308,7 @@ TEST_F(UpdateCheckTest, RedirectsMustKeepTheScheme) {
                   "Connection: close\r\n\r\n");
     server.answer(httpAnswer(versionDocument("2018.1.0.0")));
     check(server.base() + "/version.xml");
-    EXPECT_EQ(view.statuses.last(), text("update.available"));
+    EXPECT_EQ(view.statuses.last(), newer);
     ASSERT_EQ(server.requests().size(), 2);
     EXPECT_TRUE(server.requests().at(1).startsWith("GET /moved/version.xml "));
 

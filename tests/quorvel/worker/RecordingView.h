@@ -21,13 +21,13 @@ namespace quorvel::worker {
 // any thread; the accessors return copies.
 class RecordingView : public WeightWorkerView {
   public:
-    enum class Kind { APPEND, IMPORTANT, CONNECTED, LINE, WARNING };
+    enum class Kind { APPEND, IMPORTANT, CONNECTED, LINE, WARNING, DEVICE_LOST };
 
     struct Call {
         explicit Call(Kind k, QString t = QString()) : kind(k), text(std::move(t)) {}
         Kind kind;
-        QString text;   // log text, warning message
-        QString title;  // warning title
+        QString text;   // log text, warning message, lost port
+        QString title;  // warning title, reason of the loss
         bool connected = false;
         std::optional<DataLine> line;
         std::thread::id thread;
@@ -48,6 +48,12 @@ class RecordingView : public WeightWorkerView {
     void showWarning(const QString& title, const QString& message) override {
         Call call(Kind::WARNING, message);
         call.title = title;
+        record(std::move(call));
+    }
+
+    void deviceLost(const QString& port, const QString& reason) override {
+        Call call(Kind::DEVICE_LOST, port);
+        call.title = reason;
         record(std::move(call));
     }
 

@@ -226,9 +226,30 @@ TEST_F(WeightWorkerPtyTest, StopIsQuickWhileIdleAndWhileAStreamGoesOn) {
     feeding.store(false);
     feeder.join();
     ASSERT_TRUE(stopped) << "a continuous stream kept the stop from completing";
-    const QStringList important = streamView.texts(Kind::IMPORTANT);
-    ASSERT_EQ(important.size(), 1);
-    EXPECT_TRUE(important[0].startsWith(Bundle::worker().getString("unsent.data") + " 555"));
+    // A long stream may also have passed the line limit; the rest is reported once at the end.
+    const QStringList unsent =
+        streamView.texts(Kind::IMPORTANT).filter(Bundle::worker().getString("unsent.data"));
+    ASSERT_EQ(unsent.size(), 1);
+    EXPECT_TRUE(unsent[0].startsWith(Bundle::worker().getString("unsent.data") + " 555"));
+}
+
+TEST_F(WeightWorkerPtyTest, ALineWithoutItsLineEndIsDroppedOnceItOutgrowsAnyInstrumentLine) {
+    WeightWorker worker(view_, settings(ConfigHelper::Instrument::GENERIC));
+    worker.start();
+    // Three times the limit without a carriage return (a wrong line-end setting), then a line.
+    pty_.write(std::string(3 * 64 * 1024, '7') + "12\r3");
+    ASSERT_TRUE(view_.waitForLines(1));
+    worker.cancel();
+    ASSERT_TRUE(view_.waitForDisconnect());
+
+    // Reading went on: the next line is whole and alone.
+    EXPECT_EQ(view_.lines()[0].getRawDataUnchanged(), "12\r");
+    EXPECT_EQ(view_.lines()[0].getProcessedData(), "12");
+    // Said once, in plain words; the bytes themselves never reach the log.
+    const QStringList important = view_.texts(Kind::IMPORTANT);
+    ASSERT_EQ(important.size(), 2);
+    EXPECT_EQ(important[0], Bundle::worker().format("line.end.missing", {"65536", "13"}));
+    EXPECT_EQ(important[1], Bundle::worker().getString("unsent.data") + " 3");
 }
 
 TEST_F(WeightWorkerPtyTest, LosingTheDeviceEndsTheConnectionWithOneFailure) {
@@ -241,10 +262,20 @@ TEST_F(WeightWorkerPtyTest, LosingTheDeviceEndsTheConnectionWithOneFailure) {
     EXPECT_TRUE(worker.isDone());
     EXPECT_FALSE(worker.isCancelled());
 
+    // Logged as the failure that ended reading, then told to the view as a loss of that port,
+    // after the port is closed and before the disconnected state.
+    const QString failure = Bundle::worker().getString("execution.exception");
     const QStringList important = view_.texts(Kind::IMPORTANT);
     ASSERT_GE(important.size(), 1);
-    EXPECT_TRUE(important[0].startsWith("Error [WW]: ")) << important[0].toStdString();
-    EXPECT_EQ(important.filter("Error [WW]: ").size(), 1);
+    EXPECT_TRUE(important[0].startsWith(failure)) << important[0].toStdString();
+    EXPECT_GT(important[0].size(), failure.size());
+    EXPECT_TRUE(important.filter("Error [WW]: ").isEmpty());
+    const auto calls = view_.calls();
+    ASSERT_GE(calls.size(), 2u);
+    const auto& lost = calls[calls.size() - 2];
+    ASSERT_EQ(lost.kind, Kind::DEVICE_LOST);
+    EXPECT_EQ(lost.text, QString::fromStdString(pty_.slavePath()));
+    EXPECT_EQ(failure + lost.title, important[0]);
     // Not a stop by the user.
     EXPECT_FALSE(view_.texts(Kind::APPEND).contains(Bundle::worker().getString("stopped")));
     EXPECT_EQ(view_.lines().size(), 1u);
