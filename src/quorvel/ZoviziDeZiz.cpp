@@ -20,12 +20,14 @@
 #include <exception>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "quorvel/FrameServices.h"
 #include "quorvel/ZoviziDeZizFrame2.h"
 #include "quorvel/config/ConfigStore.h"
+#include "quorvel/platform/X11KeyInjector.h"
 #include "serialkit/Platform.h"
 #include "serialkit/SystemProperties.h"
 
@@ -184,17 +186,18 @@ bool ZoviziDeZiz::parseArguments(int argc, char** argv, QStringList& windowArgum
 }
 
 bool ZoviziDeZiz::desktopSessionAvailable(int argc, char** argv) {
-    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")) {
-        return true;
-    }
     // The toolkit's own options: -platform wins over QT_QPA_PLATFORM, -display names an X one.
     QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+    std::optional<std::string> xDisplay;
+    if (isSet("DISPLAY")) {
+        xDisplay = std::string();
+    }
     for (int i = 1; i + 1 < argc; ++i) {
         const char* word = argv[i] != nullptr ? argv[i] : "";
         if (std::strcmp(word, "-platform") == 0 || std::strcmp(word, "--platform") == 0) {
             platforms = QString::fromLocal8Bit(argv[i + 1]);
         } else if (std::strcmp(word, "-display") == 0 || std::strcmp(word, "--display") == 0) {
-            return true;
+            xDisplay = std::string(argv[i + 1] != nullptr ? argv[i + 1] : "");
         }
     }
     // A list of fallbacks, each name perhaps followed by ":options".
@@ -204,6 +207,20 @@ bool ZoviziDeZiz::desktopSessionAvailable(int argc, char** argv) {
             !name.startsWith(QLatin1String("wayland"))) {
             return true;
         }
+    }
+    if (isSet("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    if (xDisplay) {
+        // A DISPLAY left over from a session that has ended (an old terminal, ssh without X
+        // forwarding) would otherwise end in the toolkit's abort.
+        std::string shown;
+        if (platform::X11KeyInjector::displayAnswers(*xDisplay, shown)) {
+            return true;
+        }
+        std::cerr << "Tolvane cannot reach the X display \"" << shown
+                  << "\" that DISPLAY names: is that desktop session still running?" << std::endl;
+        return false;
     }
     std::cerr << "Tolvane needs a graphical desktop session, but neither DISPLAY nor "
                  "WAYLAND_DISPLAY is set."

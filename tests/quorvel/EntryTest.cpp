@@ -181,6 +181,10 @@ TEST_F(EntryTest, TheProgramAnswersHelpAndVersionAnywhereAndNeedsADisplayForItsW
         {{}, {"-DSERIAL_PORT_LIST=/dev/null", "--help"}, 0, "Usage: tolvane", ""},
         {{}, {}, 1, "", noDisplay},
         {{"QT_QPA_PLATFORM=xcb"}, {"/dev/ttyS0"}, 1, "", noDisplay},
+        // A display left over from a session that has ended.
+        {{"DISPLAY=:5987"}, {}, 1, "",
+         "Tolvane cannot reach the X display \":5987\" that DISPLAY names: is that desktop "
+         "session still running?\n"},
         // A platform that needs no desktop session is the toolkit's business.
         {{"QT_QPA_PLATFORM=offscreen"}, {prefsFile, "/dev/null"}, std::nullopt, "", ""},
     };

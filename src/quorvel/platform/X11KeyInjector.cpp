@@ -105,6 +105,16 @@ X11KeyInjector::X11KeyInjector(const std::string& displayName) : x_(std::make_un
     }
 }
 
+bool X11KeyInjector::displayAnswers(const std::string& displayName, std::string& shown) {
+    const char* requested = displayName.empty() ? nullptr : displayName.c_str();
+    shown = XDisplayName(requested);
+    ::Display* display = XOpenDisplay(requested);
+    if (display == nullptr)
+        return false;
+    XCloseDisplay(display);
+    return true;
+}
+
 X11KeyInjector::~X11KeyInjector() {
     std::lock_guard lock(mutex_);
     if (x_->display != nullptr) {

@@ -31,6 +31,9 @@ public:
 
     // The X keysym for a virtual key code, 0 when there is none.
     static unsigned long keysymFor(int keyCode);
+    // Whether an X server answers on `displayName` ($DISPLAY when empty); the name Xlib tried
+    // goes to `shown`.
+    static bool displayAnswers(const std::string& displayName, std::string& shown);
 
 private:
     void send(int keyCode, bool press);
