@@ -112,6 +112,25 @@ TEST(X11KeyInjectorConnect, ServerWithoutXtestIsAClearFailure) {
                                       {server.displayName(), "XTEST"});
 }
 
+TEST(X11KeyInjectorConnect, ALostServerIsRefusedKeyByKeyAndTheProcessLivesOn) {
+    SKIP_WITHOUT_XVFB();
+    XvfbServer server;
+    X11KeyInjector injector(server.displayName());
+    std::string shown;
+    EXPECT_TRUE(X11KeyInjector::displayAnswers(server.displayName(), shown));
+    injector.keyPress(65);
+    injector.keyRelease(65);
+    server.crash();
+    // Xlib's own handling would end the process here; the injector only gives up.
+    for (int i = 0; i < 3; ++i) {
+        expectFailure<std::runtime_error>([&] { injector.keyPress(65); },
+                                          {server.displayName(), "was lost"});
+    }
+    EXPECT_FALSE(injector.isCapsLockOn());
+    EXPECT_FALSE(X11KeyInjector::displayAnswers(server.displayName(), shown));
+    EXPECT_EQ(shown, server.displayName());
+}
+
 class X11KeyInjectorTest : public ::testing::Test {
   protected:
     void SetUp() override {
