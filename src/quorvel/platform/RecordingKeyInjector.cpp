@@ -38,6 +38,45 @@ bool RecordingKeyInjector::isCapsLockOn() {
     return capsLock_;
 }
 
+bool RecordingKeyInjector::typesCharacters() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return typesCharacters_;
+}
+
+bool RecordingKeyInjector::typeCharacter(char32_t character, int keyDelayMs) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failing_.count(character) != 0) {
+            throw std::runtime_error("Cannot type " + std::to_string(character));
+        }
+        if (lacking_.count(character) != 0) {
+            return false;
+        }
+    }
+    record(Kind::CHARACTER, static_cast<int>(character));
+    record(Kind::DELAY, keyDelayMs);
+    return true;
+}
+
+void RecordingKeyInjector::textTyped() {
+    record(Kind::TEXT_TYPED, 0);
+}
+
+void RecordingKeyInjector::typeCharacters(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    typesCharacters_ = on;
+}
+
+void RecordingKeyInjector::lackCharacter(char32_t character) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lacking_.insert(character);
+}
+
+void RecordingKeyInjector::failCharacter(char32_t character) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_.insert(character);
+}
+
 void RecordingKeyInjector::setCapsLock(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     capsLock_ = on;

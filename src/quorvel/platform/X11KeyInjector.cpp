@@ -2,6 +2,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -20,6 +21,21 @@ struct X11KeyInjector::Display_ {
     int xkbEventBase = -1;  // -1 without the keyboard extension
     // Set by Xlib's I/O error path, on the thread whose call found the connection broken.
     std::atomic<bool> lost{false};
+    // The server's keyboard description, read again after every change of the map.
+    XkbDescPtr xkb = nullptr;
+    bool xkbStale = true;
+    // Spare key codes bound to a character for the text being typed.
+    struct Spare {
+        KeyCode key;
+        KeySym keysym;
+        std::chrono::steady_clock::time_point lastTyped;
+    };
+    std::vector<Spare> spares;
+};
+
+struct X11KeyInjector::Plan {
+    KeyCode key = 0;
+    std::vector<KeyCode> modifiers;  // pressed in this order before the key
 };
 
 namespace {
@@ -30,6 +46,20 @@ namespace {
 std::mutex quietDisplaysMutex;
 std::vector<::Display*> quietDisplays;
 XIOErrorHandler otherDisplaysHandler = nullptr;
+XErrorHandler otherDisplaysErrorHandler = nullptr;
+
+// A refused request (a key map change the server rejects) must not end the process as Xlib's
+// default does; its effect is checked on the map instead.
+int onXError(::Display* display, XErrorEvent* error) {
+    XErrorHandler other = nullptr;
+    {
+        std::lock_guard lock(quietDisplaysMutex);
+        if (std::find(quietDisplays.begin(), quietDisplays.end(), display) != quietDisplays.end())
+            return 0;
+        other = otherDisplaysErrorHandler;
+    }
+    return other != nullptr ? other(display, error) : 0;
+}
 
 int onIOError(::Display* display) {
     XIOErrorHandler other = nullptr;
@@ -55,12 +85,90 @@ void handleLossQuietly(::Display* display, std::atomic<bool>& lost) {
     const XIOErrorHandler previous = XSetIOErrorHandler(onIOError);
     if (previous != onIOError)
         otherDisplaysHandler = previous;
+    const XErrorHandler previousError = XSetErrorHandler(onXError);
+    if (previousError != onXError)
+        otherDisplaysErrorHandler = previousError;
 }
 
 void forget(::Display* display) {
     std::lock_guard lock(quietDisplaysMutex);
     quietDisplays.erase(std::remove(quietDisplays.begin(), quietDisplays.end(), display),
                         quietDisplays.end());
+}
+
+// How long a window gets to read the keys typed with a spare key code before the key code is
+// given back. A window looks the key up when it reads the event, on the map then in force.
+constexpr auto SPARE_KEY_GRACE = std::chrono::milliseconds(100);
+
+// The keysym that stands for a character: Latin-1 keysyms are the code points themselves, the
+// rest of Unicode has keysyms of its own.
+KeySym keysymForCharacter(char32_t c) {
+    if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF))
+        return c;
+    if (c < 0x100 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return NoSymbol;
+    return 0x01000000ul | c;
+}
+
+// The group a key uses while the keyboard is in `group`, -1 for a key without symbols.
+int groupOfKey(XkbDescPtr xkb, KeyCode key, int group) {
+    const int groups = XkbKeyNumGroups(xkb, key);
+    if (groups == 0)
+        return -1;
+    if (group < groups)
+        return group;
+    const unsigned char info = XkbKeyGroupInfo(xkb, key);
+    switch (XkbOutOfRangeGroupAction(info)) {
+        case XkbRedirectIntoRange: {
+            const int target = XkbOutOfRangeGroupNumber(info);
+            return target < groups ? target : 0;
+        }
+        case XkbClampIntoRange:
+            return groups - 1;
+        default:
+            return group % groups;
+    }
+}
+
+struct Level {
+    int level = 0;
+    unsigned int consumed = 0;  // modifiers the key type uses up at this level
+};
+
+// The shift level a key type gives for the modifier state `mods`, as the server works it out.
+Level levelOf(const XkbKeyTypeRec& type, unsigned int mods) {
+    const unsigned int relevant = mods & type.mods.mask;
+    for (int i = 0; i < type.map_count; ++i) {
+        const XkbKTMapEntryRec& entry = type.map[i];
+        if (entry.active && entry.mods.mask == relevant) {
+            const unsigned int preserved = type.preserve ? type.preserve[i].mask : 0;
+            return {entry.level, type.mods.mask & ~preserved};
+        }
+    }
+    return {0, type.mods.mask};
+}
+
+// A key whose press sets modifiers the typing may use to reach a shift level.
+struct ModifierKey {
+    unsigned int mask;
+    KeyCode key;
+};
+
+std::vector<ModifierKey> modifierKeys(XkbDescPtr xkb, int group) {
+    std::vector<ModifierKey> keys;
+    for (int key = xkb->min_key_code; key <= xkb->max_key_code; ++key) {
+        const int g = groupOfKey(xkb, key, group);
+        const unsigned int mask = xkb->map->modmap ? xkb->map->modmap[key] : 0;
+        if (g < 0 || mask == 0)
+            continue;
+        const KeySym sym = XkbKeySymEntry(xkb, key, 0, g);
+        if (sym != XK_Shift_L && sym != XK_Shift_R && sym != XK_ISO_Level3_Shift &&
+            sym != XK_ISO_Level5_Shift)
+            continue;
+        if (std::none_of(keys.begin(), keys.end(), [&](const auto& k) { return k.mask == mask; }))
+            keys.push_back({mask, static_cast<KeyCode>(key)});
+    }
+    return keys;
 }
 
 std::string keysymName(unsigned long keysym) {
@@ -116,7 +224,14 @@ bool X11KeyInjector::displayAnswers(const std::string& displayName, std::string&
 }
 
 X11KeyInjector::~X11KeyInjector() {
+    try {
+        restoreSpares();
+    } catch (const std::exception&) {
+        // The connection is gone, and the server's map with it.
+    }
     std::lock_guard lock(mutex_);
+    if (x_->xkb != nullptr)
+        XkbFreeKeyboard(x_->xkb, 0, True);
     if (x_->display != nullptr) {
         XCloseDisplay(x_->display);
         forget(x_->display);
@@ -210,13 +325,16 @@ void X11KeyInjector::takeMapChanges() {
             break;
         if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
+            x_->xkbStale = true;
         } else if (x_->xkbEventBase >= 0 && event.type == x_->xkbEventBase) {
             // A new keyboard (setxkbmap, or another device typing) is reloaded here, where a
             // lost connection is noticed, rather than inside the key look-up, which would
             // go on without any map when the reload fails.
             auto* xkb = reinterpret_cast<XkbEvent*>(&event);
-            if (xkb->any.xkb_type == XkbMapNotify || xkb->any.xkb_type == XkbNewKeyboardNotify)
+            if (xkb->any.xkb_type == XkbMapNotify || xkb->any.xkb_type == XkbNewKeyboardNotify) {
                 XkbRefreshKeyboardMapping(&xkb->map);
+                x_->xkbStale = true;
+            }
         }
     }
     throwIfLost();
@@ -239,6 +357,206 @@ void X11KeyInjector::send(int keyCode, bool press) {
     XTestFakeKeyEvent(display, code, press ? True : False, CurrentTime);
     XFlush(display);
     throwIfLost();
+}
+
+void X11KeyInjector::fakeKey(unsigned int keycode, bool press) {
+    std::lock_guard lock(mutex_);
+    throwIfLost();
+    XTestFakeKeyEvent(x_->display, keycode, press ? True : False, CurrentTime);
+    XFlush(x_->display);
+    throwIfLost();
+}
+
+bool X11KeyInjector::typesCharacters() const {
+    return x_->xkbEventBase >= 0;
+}
+
+bool X11KeyInjector::typeCharacter(char32_t character, int keyDelayMs) {
+    const KeySym keysym = keysymForCharacter(character);
+    if (keysym == NoSymbol)
+        return false;
+    Plan plan;
+    {
+        std::lock_guard lock(mutex_);
+        throwIfLost();
+        takeMapChanges();
+        if (!this->plan(keysym, plan) && !(bindSpare(keysym) && this->plan(keysym, plan)))
+            return false;
+    }
+    for (const KeyCode modifier : plan.modifiers) {
+        fakeKey(modifier, true);
+        delay(keyDelayMs);
+    }
+    fakeKey(plan.key, true);
+    delay(keyDelayMs);
+    fakeKey(plan.key, false);
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& spare : x_->spares)
+            if (spare.key == plan.key)
+                spare.lastTyped = std::chrono::steady_clock::now();
+    }
+    delay(keyDelayMs);
+    for (auto m = plan.modifiers.rbegin(); m != plan.modifiers.rend(); ++m) {
+        fakeKey(*m, false);
+        delay(keyDelayMs);
+    }
+    return true;
+}
+
+void X11KeyInjector::loadMap() {
+    if (!x_->xkbStale && x_->xkb != nullptr)
+        return;
+    if (x_->xkb != nullptr)
+        XkbFreeKeyboard(x_->xkb, 0, True);
+    x_->xkb = x_->xkbEventBase < 0
+                  ? nullptr
+                  : XkbGetMap(x_->display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask,
+                              XkbUseCoreKbd);
+    throwIfLost();
+    if (x_->xkb == nullptr)
+        throw std::runtime_error("The keyboard map of the X display \"" + x_->name +
+                                 "\" cannot be read (no XKB extension).");
+    x_->xkbStale = false;
+}
+
+bool X11KeyInjector::plan(unsigned long keysym, Plan& out) {
+    ::Display* display = x_->display;
+    loadMap();
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success)
+        throwIfLost();
+    throwIfLost();
+    XkbDescPtr xkb = x_->xkb;
+    const int group = state.group;
+    // Locked modifiers stay as they are; the keys pressed are chosen so that together with
+    // them they select the level wanted. That keeps Caps Lock and Num Lock out of the way.
+    const unsigned int locked = state.locked_mods | state.latched_mods;
+
+    const std::vector<ModifierKey> modifiers = modifierKeys(xkb, group);
+    std::vector<unsigned int> subsets;  // bit i: modifiers[i] is pressed; fewest keys first
+    for (unsigned int s = 0; s < (1u << modifiers.size()); ++s) subsets.push_back(s);
+    std::stable_sort(subsets.begin(), subsets.end(), [](unsigned int a, unsigned int b) {
+        return __builtin_popcount(a) < __builtin_popcount(b);
+    });
+    KeySym lower = 0, upper = 0;
+    XConvertCase(keysym, &lower, &upper);
+
+    int bestCount = -1;
+    for (int key = xkb->min_key_code; key <= xkb->max_key_code; ++key) {
+        const int g = groupOfKey(xkb, key, group);
+        if (g < 0)
+            continue;
+        const XkbKeyTypeRec& type = *XkbKeyKeyType(xkb, key, g);
+        for (int level = 0; level < type.num_levels; ++level) {
+            if (XkbKeySymEntry(xkb, key, level, g) != keysym)
+                continue;
+            for (const unsigned int subset : subsets) {
+                const int count = __builtin_popcount(subset);
+                if (bestCount >= 0 && count >= bestCount)
+                    break;
+                unsigned int mods = locked;
+                for (std::size_t i = 0; i < modifiers.size(); ++i)
+                    if (subset & (1u << i))
+                        mods |= modifiers[i].mask;
+                const Level reached = levelOf(type, mods);
+                if (reached.level != level)
+                    continue;
+                // Caps Lock left unused by the key type turns a letter into its capital.
+                if ((mods & LockMask) && !(reached.consumed & LockMask) && upper != keysym)
+                    continue;
+                bestCount = count;
+                out.key = static_cast<KeyCode>(key);
+                out.modifiers.clear();
+                for (std::size_t i = 0; i < modifiers.size(); ++i)
+                    if (subset & (1u << i))
+                        out.modifiers.push_back(modifiers[i].key);
+                break;
+            }
+        }
+    }
+    return bestCount >= 0;
+}
+
+bool X11KeyInjector::bindSpare(unsigned long keysym) {
+    ::Display* display = x_->display;
+    XkbDescPtr xkb = x_->xkb;
+    int spare = 0;
+    for (int key = xkb->max_key_code; key >= xkb->min_key_code && spare == 0; --key) {
+        const bool unused = XkbKeyNumGroups(xkb, key) == 0 &&
+                            (xkb->map->modmap == nullptr || xkb->map->modmap[key] == 0);
+        if (unused)
+            spare = key;
+    }
+    if (spare == 0) {
+        // Every spare key code is in use: the one typed longest ago is taken again, once the
+        // window has had the time to read that key.
+        if (x_->spares.empty())
+            return false;
+        const auto oldest = std::min_element(
+            x_->spares.begin(), x_->spares.end(),
+            [](const auto& a, const auto& b) { return a.lastTyped < b.lastTyped; });
+        spare = oldest->key;
+        const auto readBy = oldest->lastTyped + SPARE_KEY_GRACE;
+        x_->spares.erase(oldest);
+        XSync(display, False);
+        std::this_thread::sleep_until(readBy);
+    }
+    // A letter gets both cases on its key, so Shift and Caps Lock act on it as on any letter.
+    KeySym lower = 0, upper = 0;
+    XConvertCase(keysym, &lower, &upper);
+    KeySym symbols[2] = {keysym, NoSymbol};
+    if (lower != upper) {
+        symbols[0] = lower;
+        symbols[1] = upper;
+    }
+    XChangeKeyboardMapping(display, spare, 2, symbols, 1);
+    XSync(display, False);
+    throwIfLost();
+    x_->spares.push_back({static_cast<KeyCode>(spare), keysym, std::chrono::steady_clock::now()});
+    x_->xkbStale = true;
+    takeMapChanges();
+    return true;
+}
+
+void X11KeyInjector::textTyped() {
+    restoreSpares();
+}
+
+void X11KeyInjector::restoreSpares() {
+    std::chrono::steady_clock::time_point readBy;
+    {
+        std::lock_guard lock(mutex_);
+        if (x_->spares.empty() || x_->lost)
+            return;
+        XSync(x_->display, False);
+        for (const auto& spare : x_->spares) readBy = std::max(readBy, spare.lastTyped);
+    }
+    std::this_thread::sleep_until(readBy + SPARE_KEY_GRACE);
+
+    std::lock_guard lock(mutex_);
+    std::vector<Display_::Spare> spares;
+    spares.swap(x_->spares);
+    throwIfLost();
+    takeMapChanges();
+    // Read the map as it is now: a layout loaded meanwhile has already replaced the bindings.
+    x_->xkbStale = true;
+    loadMap();
+    XkbDescPtr xkb = x_->xkb;
+    for (const auto& spare : spares) {
+        if (XkbKeyNumGroups(xkb, spare.key) == 0)
+            continue;
+        const KeySym now = XkbKeySymEntry(xkb, spare.key, 0, 0);
+        KeySym lower = 0, upper = 0;
+        XConvertCase(spare.keysym, &lower, &upper);
+        if (now != spare.keysym && now != lower)
+            continue;
+        KeySym none = NoSymbol;
+        XChangeKeyboardMapping(x_->display, spare.key, 1, &none, 1);
+    }
+    XSync(x_->display, False);
+    x_->xkbStale = true;
+    takeMapChanges();
 }
 
 }  // namespace quorvel::platform

@@ -159,6 +159,11 @@ void Keybot::typeString(const QString& text) {
             reportCannotType(codePoint);
             continue;
         }
+        // The table still decides what may be typed; the desktop's own map decides how.
+        if (injector_->typesCharacters()) {
+            typeCharacter(codePoint);
+            continue;
+        }
         const std::vector<int>& keys = found->second;
         const std::size_t n = keys.size();
 
@@ -195,6 +200,34 @@ void Keybot::typeString(const QString& text) {
             }
         }
     }
+    if (injector_->typesCharacters()) {
+        try {
+            injector_->textTyped();
+        } catch (const std::exception& e) {
+            if (view_ != nullptr) {
+                view_->logImportantEvent(QString::fromStdString(e.what()));
+            } else {
+                std::cout << e.what() << std::endl;
+            }
+        }
+    }
+}
+
+void Keybot::typeCharacter(char32_t codePoint) {
+    try {
+        if (!injector_->typeCharacter(codePoint, keyDelay_)) {
+            reportCannotType(codePoint);
+        }
+    } catch (const std::exception& e) {
+        if (view_ != nullptr) {
+            view_->logImportantEvent(QStringLiteral("Error typing %1 on %2 keyboard: %3")
+                                         .arg(shownCharacter(codePoint), keyboardName_,
+                                              QString::fromStdString(e.what())));
+        } else {
+            std::cout << "Error on typing: " << static_cast<unsigned>(codePoint) << "\n"
+                      << e.what() << std::endl;
+        }
+    }
 }
 
 void Keybot::pressKey(int keyCode) {
@@ -229,13 +262,15 @@ void Keybot::reportCannotType(char32_t codePoint) {
     if (view_ == nullptr) {
         return;
     }
-    QString shown;
+    view_->logImportantEvent(util::Bundle::worker().getString("cannot_type") +
+                             shownCharacter(codePoint));
+}
+
+QString Keybot::shownCharacter(char32_t codePoint) {
     if (codePoint < 0x20 || codePoint > 0x7E) {
-        shown = QStringLiteral("<%1>").arg(static_cast<unsigned>(codePoint));
-    } else {
-        shown = QChar(static_cast<char16_t>(codePoint));
+        return QStringLiteral("<%1>").arg(static_cast<unsigned>(codePoint));
     }
-    view_->logImportantEvent(util::Bundle::worker().getString("cannot_type") + shown);
+    return QChar(static_cast<char16_t>(codePoint));
 }
 
 }  // namespace quorvel::worker

@@ -58,7 +58,10 @@ public:
 private:
     void pressKey(int keyCode);
     void releaseKey(int keyCode);
+    void typeCharacter(char32_t codePoint);
     void reportCannotType(char32_t codePoint);
+    // Printable ASCII as itself, any other character as "<" code point ">".
+    static QString shownCharacter(char32_t codePoint);
 
     WeightWorkerView* view_;
     H::Keymap keyMap_;

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -16,6 +17,12 @@
 #include "quorvel/util/Bundle.h"
 #include "quorvel/worker/Keybot.h"
 #include "quorvel/worker/RecordingView.h"
+
+// Last: Xlib's macros would clash with the names above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace quorvel::platform {
 namespace {
@@ -125,6 +132,7 @@ TEST(X11KeyInjectorConnect, ALostServerIsRefusedKeyByKeyAndTheProcessLivesOn) {
     for (int i = 0; i < 3; ++i) {
         expectFailure<std::runtime_error>([&] { injector.keyPress(65); },
                                           {server.displayName(), "was lost"});
+        expectFailure<std::runtime_error>([&] { injector.typeCharacter(U'a', 0); }, {"was lost"});
     }
     EXPECT_FALSE(injector.isCapsLockOn());
     EXPECT_FALSE(X11KeyInjector::displayAnswers(server.displayName(), shown));
@@ -236,50 +244,100 @@ TEST_F(X11KeyInjectorTest, KeybotTypesANumberAndEnterOnItsThread) {
     EXPECT_TRUE(view_.calls().empty());
 }
 
-TEST_F(X11KeyInjectorTest, KeybotTypesUpperCaseAndShiftedPunctuation) {
-    auto bot = keybot(H::KeyboardType::QUERTY, H::KeyMapType::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typed(*bot, "AB!?"), "AB!?");
-    recorder_->clear();
-    EXPECT_EQ(typed(*bot, "Hello, World!"), "Hello, World!");
-    EXPECT_TRUE(view_.calls().empty());
+// The server's core key map: one row of keysyms per key code.
+std::vector<KeySym> coreKeyMap(const std::string& displayName) {
+    ::Display* display = XOpenDisplay(displayName.c_str());
+    if (display == nullptr)
+        return {};
+    int min = 0, max = 0, perKey = 0;
+    XDisplayKeycodes(display, &min, &max);
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(min), max - min + 1, &perKey);
+    std::vector<KeySym> map(syms, syms + (max - min + 1) * perKey);
+    XFree(syms);
+    XCloseDisplay(display);
+    return map;
 }
 
-TEST_F(X11KeyInjectorTest, KeybotTypesEveryPrintableCharacterOfTheQuertyTable) {
-    auto bot = keybot(H::KeyboardType::QUERTY, H::KeyMapType::ALPHANUMERIC_COMPLETE);
+// Turns a lock key on and switches to `group` as a user would, on a connection of its own.
+void lockAndSwitch(const std::string& displayName, KeySym lock, unsigned int group) {
+    ::Display* display = XOpenDisplay(displayName.c_str());
+    ASSERT_NE(display, nullptr);
+    if (lock != NoSymbol) {
+        const KeyCode key = XKeysymToKeycode(display, lock);
+        ASSERT_NE(key, 0);
+        XTestFakeKeyEvent(display, key, True, CurrentTime);
+        XTestFakeKeyEvent(display, key, False, CurrentTime);
+    }
+    XkbLockGroup(display, XkbUseCoreKbd, group);
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+struct Layout {
+    const char* layout;
+    const char* variant;
+    H::KeyboardType chosen;  // the layout table the window has; it only gates
+    KeySym lockOn = NoSymbol;
+    unsigned int group = 0;  // the group the user has switched to
+};
+
+void PrintTo(const Layout& p, std::ostream* out) {
+    *out << p.layout << "(" << p.variant << ") with "
+         << config::Setting<H::KeyboardType>::name(p.chosen).toStdString();
+}
+
+class X11KeyInjectorLayoutTest : public X11KeyInjectorTest,
+                                 public ::testing::WithParamInterface<Layout> {};
+
+TEST_P(X11KeyInjectorLayoutTest, EveryPrintableCharacterArrivesAsSentAndTheMapIsKept) {
+    const Layout& p = GetParam();
+    server_->setKeyboardLayout(p.layout, p.variant);
+    lockAndSwitch(server_->displayName(), p.lockOn, p.group);
+    const std::vector<KeySym> before = coreKeyMap(server_->displayName());
+
     std::string all;
     for (char c = 0x20; c <= 0x7E; ++c) all += c;
-    EXPECT_EQ(typed(*bot, all), all);
-    EXPECT_TRUE(view_.calls().empty());
+    // Typed on the typing thread while this one reads, as a window reads them.
+    auto bot = keybot(p.chosen, H::KeyMapType::ALPHANUMERIC_COMPLETE, H::OutputTerminator::TAB,
+                      H::StartWith::MULTIPLY);
+    Keybot::enqueue(QString::fromStdString(all));
+    bot->start();
+    const std::string expected = "*" + all + "\t";
+    EXPECT_EQ(recorder_->waitForText(expected), expected);
+    bot->interrupt();
+    bot->join();
+    EXPECT_TRUE(view_.calls().empty())
+        << view_.texts(RecordingView::Kind::IMPORTANT).join('\n').toStdString();
+    EXPECT_EQ(injector_->isCapsLockOn(), p.lockOn == XK_Caps_Lock);
+    EXPECT_EQ(coreKeyMap(server_->displayName()), before);
 }
 
-TEST_F(X11KeyInjectorTest, KeybotTypesDeadKeyCharactersOnUsInternational) {
-    server_->useUsInternational();
-    auto bot = keybot(H::KeyboardType::US_INTERNATIONAL, H::KeyMapType::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typed(*bot, "'"), "'");
-    EXPECT_EQ(recorder_->pressed(), (std::vector<std::string>{"dead_acute", "space"}));
-    recorder_->clear();
-    EXPECT_EQ(typed(*bot, "`"), "`");
-    EXPECT_EQ(recorder_->pressed(), (std::vector<std::string>{"dead_grave", "space"}));
-    recorder_->clear();
-    // Shifted dead keys: diaeresis, tilde and circumflex completed by space.
-    EXPECT_EQ(typed(*bot, "\"~^"), "\"~^");
-    recorder_->clear();
-    EXPECT_EQ(typed(*bot, "It's 5`C"), "It's 5`C");
-    EXPECT_TRUE(view_.calls().empty());
-}
-
-TEST_F(X11KeyInjectorTest, KeybotReportsAMissingDeadKeyAndGoesOn) {
-    // The table's dead keys on a display whose layout has none.
-    auto bot = keybot(H::KeyboardType::US_INTERNATIONAL, H::KeyMapType::ALPHANUMERIC_COMPLETE);
-    bot->typeString("a'b");
-    // The space that would complete the dead key is still typed.
-    EXPECT_EQ(recorder_->waitForText("a b"), "a b");
-    const QStringList logged = view_.texts(RecordingView::Kind::IMPORTANT);
-    ASSERT_EQ(logged.size(), 2);
-    EXPECT_TRUE(logged[0].startsWith("Error pressing key 129 on US_INTERNATIONAL keyboard: "));
-    EXPECT_TRUE(logged[0].contains("dead_acute"));
-    EXPECT_TRUE(logged[1].startsWith("Error releasing key 129 on US_INTERNATIONAL keyboard: "));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, X11KeyInjectorLayoutTest,
+    ::testing::Values(Layout{"us", "", H::KeyboardType::QUERTY},
+                      Layout{"de", "", H::KeyboardType::GERMAN},
+                      Layout{"fr", "", H::KeyboardType::AZERTY},
+                      Layout{"ch", "", H::KeyboardType::GERMAN},
+                      Layout{"gb", "", H::KeyboardType::QUERTY},
+                      Layout{"es", "", H::KeyboardType::QUERTY},
+                      Layout{"us", "intl", H::KeyboardType::US_INTERNATIONAL},
+                      Layout{"us", "dvorak", H::KeyboardType::QUERTY},
+                      // The wrong table for the desktop's layout garbles nothing.
+                      Layout{"de", "", H::KeyboardType::QUERTY},
+                      Layout{"us", "", H::KeyboardType::QUERTY, XK_Caps_Lock},
+                      Layout{"de", "", H::KeyboardType::GERMAN, XK_Caps_Lock},
+                      Layout{"fr", "", H::KeyboardType::AZERTY, XK_Num_Lock},
+                      Layout{"us,de", "", H::KeyboardType::GERMAN, NoSymbol, 1},
+                      // No Latin letters at all: they come through spare key codes.
+                      Layout{"ru", "", H::KeyboardType::QUERTY}),
+    [](const auto& info) {
+        const Layout& p = info.param;
+        std::string layout = p.layout;
+        std::replace(layout.begin(), layout.end(), ',', '_');
+        return layout + p.variant + "_" + std::to_string(p.group) + "_" +
+               config::Setting<H::KeyboardType>::name(p.chosen).toStdString() +
+               (p.lockOn != NoSymbol ? "_" + XKeyRecorder::keysymName(p.lockOn) : "");
+    });
 
 TEST_F(X11KeyInjectorTest, KeybotLogsAControlCharacterAndTypesTheRest) {
     auto bot = keybot(H::KeyboardType::QUERTY, H::KeyMapType::NUMERIC, H::OutputTerminator::TAB);

@@ -211,6 +211,25 @@ TEST_F(KeybotTest, AFailingDeadKeySpaceIsReportedAndTypingContinues) {
                 ::testing::HasSubstr("Deadkey error\nInvalid key code 32"));
 }
 
+TEST_F(KeybotTest, AnInjectorThatTypesCharactersGetsThemWhereTheTableAllowsThem) {
+    injector->typeCharacters(true);
+    injector->lackCharacter(U'@');
+    injector->failCharacter(U'#');
+    const QString cannotType = util::Bundle::worker().getString("cannot_type");
+    auto keybot = makeKeybot(H::KeyMapType::ALPHANUMERIC_COMPLETE, H::KeyboardType::GERMAN,
+                             H::OutputTerminator::ENTER, H::StartWith::NONE, 3);
+    // Not in the table, not on the keyboard, failing, then plain characters.
+    keybot->typeString(QChar(0xE9) + QString("@#a?"));
+    keybot->typeEnd();
+
+    EXPECT_EQ(injector->calls(),
+              (Calls{Call{Kind::CHARACTER, 'a', {}}, D(3), Call{Kind::CHARACTER, '?', {}}, D(3),
+                     Call{Kind::TEXT_TYPED, 0, {}}, P(10), D(3), R(10)}));
+    EXPECT_EQ(importantTexts(view),
+              (std::vector<QString>{cannotType + "<233>", cannotType + "@",
+                                    "Error typing # on GERMAN keyboard: Cannot type 35"}));
+}
+
 TEST_F(KeybotTest, TheLoopTypesStartKeyTextAndEndKeyForEachQueuedText) {
     auto keybot = makeKeybot(H::KeyMapType::NUMERIC, H::KeyboardType::QUERTY,
                              H::OutputTerminator::TAB, H::StartWith::F2, 1);
