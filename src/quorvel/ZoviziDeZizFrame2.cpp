@@ -1409,15 +1409,17 @@ void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
     if (soundBot && dataLine.hasValue()) {
         soundBot->play();
     }
+    // The value is queued before the line is shown: showing it changes widgets, which under a
+    // desktop with accessibility is also announced over D-Bus, and the typing need not wait.
+    // Lines still arriving after a stop are shown but not typed.
+    if (keybot) {
+        worker::Keybot::enqueue(dataLine.getProcessedData());
+    }
     if (eventLogWriter != nullptr) {
         // After a stop nothing is typed, so nothing may be shown as typed either.
         eventLogWriter->appendDataLine(dataLine, keybot != nullptr);
     }
     setStatus(statusText.lineReceived(dataLine.getNumber()));
-    // Lines still arriving after a stop are shown but not typed.
-    if (keybot) {
-        worker::Keybot::enqueue(dataLine.getProcessedData());
-    }
 }
 
 // --- start and stop ---

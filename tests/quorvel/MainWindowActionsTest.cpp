@@ -11,13 +11,16 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextEdit>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -366,6 +369,49 @@ TEST_F(MainWindowActionsTest, LinesAreLoggedCountedAndTypedInOrder) {
     EXPECT_EQ(lineWith("7.25").at(2).text, "7.25");
 
     waitForPresses(pressesFor({"12.50", "7.25"}));
+}
+
+// Holds the typing thread at its first key press until opened.
+class GatedKeyInjector : public platform::RecordingKeyInjector {
+  public:
+    void keyPress(int keyCode) override {
+        waiting = true;
+        std::unique_lock<std::mutex> lock(mutex_);
+        opened_.wait(lock, [this] { return open_; });
+        platform::RecordingKeyInjector::keyPress(keyCode);
+    }
+    void open() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+    std::atomic<bool> waiting{false};
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
+
+TEST_F(MainWindowActionsTest, AValueIsQueuedForTypingBeforeItsLineIsShown) {
+    auto gated = std::make_shared<GatedKeyInjector>();
+    injector = gated;
+    open();
+    startReading();
+    pty.write("1.5 kg\r");
+    // The first value is in the typist's hands: the second can only wait in the queue.
+    EXPECT_TRUE(waitFor([&] { return gated->waiting.load(); }));
+    std::vector<std::size_t> queuedWhenShown;
+    QObject::connect(window->eventLog, &QTextEdit::textChanged,
+                     [&] { queuedWhenShown.push_back(worker::Keybot::queuedCount()); });
+    pty.write("2.5 kg\r");
+    waitForLines(2);
+    gated->open();
+    ASSERT_FALSE(queuedWhenShown.empty());
+    EXPECT_EQ(queuedWhenShown.front(), 1u);
+    waitForPresses(pressesFor({"1.5", "2.5"}));
 }
 
 TEST_F(MainWindowActionsTest, StartLogsInstrumentPatternAndKeyboard) {

@@ -99,6 +99,14 @@ void XKeyRecorder::pump() {
     handleAll();
 }
 
+void XKeyRecorder::takeArrived() {
+    handleAll();
+}
+
+int XKeyRecorder::connectionFd() const {
+    return ConnectionNumber(display_);
+}
+
 void XKeyRecorder::handleAll() {
     while (!lost_ && XPending(display_) > 0) {
         XEvent event;
@@ -109,7 +117,7 @@ void XKeyRecorder::handleAll() {
         if (isKey && event.xkey.keycode != 0) {
             events_.push_back({event.type == KeyPress, event.xkey.keycode,
                                keysymName(XLookupKeysym(&event.xkey, 0)),
-                               (event.xkey.state & ShiftMask) != 0});
+                               (event.xkey.state & ShiftMask) != 0, Clock::now()});
         }
         if (XFilterEvent(&event, None))
             continue;

@@ -22,6 +22,8 @@ class XKeyRecorder {
         unsigned int keycode;
         std::string keysym;  // the key's unshifted keysym name, e.g. "a", "Return", "dead_acute"
         bool shifted;        // Shift was down
+        // When this process took the event off the connection.
+        std::chrono::steady_clock::time_point arrived{};
     };
 
     // Throws std::runtime_error when the display, window or input method cannot be set up.
@@ -33,6 +35,11 @@ class XKeyRecorder {
 
     // Handles the events that have arrived so far; nothing once the server has gone away.
     void pump();
+    // Handles the events already on the connection, without a round trip to the server, so an
+    // event's arrival time is not delayed by one. For latency measurements: poll connectionFd()
+    // for input, then call this.
+    void takeArrived();
+    int connectionFd() const;
     // Pumps until the text received equals `expected` or the time is up; returns the text.
     std::string waitForText(const std::string& expected,
                             std::chrono::milliseconds timeout = std::chrono::seconds(10));
