@@ -32,7 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.varnholt.example/tolvane/")
 # Debian bookworm's names: the shared libraries the programs link (`readelf -d`; the minimum
 # versions are those dpkg-shlibdeps finds for their symbols, Qt's raised to the 6.4 the build
 # asks for, since all Qt parts must be of one version; the xcb platform plugin comes with
-# libqt6gui6), and the soundfont the sound plays with (GMP's C++ part is headers only here).
+# libqt6gui6, the Wayland one with qt6-wayland), and the soundfont the sound plays with (GMP's
+# C++ part is headers only here).
 set(TOLVANE_DEB_DEPENDS
   "libc6 (>= 2.34)"
   "libstdc++6 (>= 12)"
@@ -41,8 +42,11 @@ set(TOLVANE_DEB_DEPENDS
   "libqt6gui6 (>= 6.4.0)"
   "libqt6widgets6 (>= 6.4.0)"
   "libqt6network6 (>= 6.4.0)"
+  "libqt6dbus6 (>= 6.4.0)"
   "libx11-6"
   "libxtst6"
+  "qt6-wayland (>= 6.4.0)"
+  "libwayland-client0 (>= 1.20.0)"
   "libfluidsynth3 (>= 2.1.0)"
   "timgm6mb-soundfont"
   "libgmp10 (>= 2:6.2.1+dfsg1)")

@@ -78,14 +78,68 @@ void EventLog::append(const QString& text, Style style) {
 }
 
 void EventLog::appendDataLine(const worker::DataLine& line, bool typed) {
+    insert(dataLineSpans(line, typed, Style::TYPED));
+}
+
+void EventLog::appendQueuedDataLine(const worker::DataLine& line, quint64 id) {
+    if (view_ == nullptr) {
+        return;
+    }
+    // In the plain "default" style, which no other part of a received line has.
+    const std::vector<Span> spans = bounded(dataLineSpans(line, true, Style::DEFAULT));
+    int value = -1;
+    for (int i = 0; i < static_cast<int>(spans.size()) && value < 0; ++i) {
+        if (spans[i].style == Style::DEFAULT) {
+            value = i;
+        }
+    }
+    QTextCursor selection = write(spans, value);
+    if (selection.hasSelection()) {
+        // A value whose outcome never comes (its text dropped from the queue) is not kept
+        // beyond the lines the log holds.
+        if (queuedValues_.size() >= static_cast<std::size_t>(MAX_LINES)) {
+            queuedValues_.erase(queuedValues_.begin());
+        }
+        queuedValues_[id] = selection;
+    }
+}
+
+void EventLog::valueTyped(quint64 id, bool typed) {
+    if (view_ == nullptr) {
+        return;
+    }
+    if (QThread::currentThread() != view_->thread()) {
+        QPointer<EventLog> self(this);
+        QMetaObject::invokeMethod(
+            view_,
+            [self, id, typed]() {
+                if (self) {
+                    self->valueTyped(id, typed);
+                }
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    const auto it = queuedValues_.find(id);
+    if (it == queuedValues_.end()) {
+        return;
+    }
+    // A trimmed line leaves an empty selection behind.
+    if (it->second.hasSelection()) {
+        it->second.setCharFormat(format(typed ? Style::TYPED : Style::IMPORTANT));
+    }
+    queuedValues_.erase(it);
+}
+
+std::vector<EventLog::Span> EventLog::dataLineSpans(const worker::DataLine& line, bool typed,
+                                                    Style valueStyle) {
     const QString time = line.getDateTime().toString(kTimeFormat) + u' ';
     // Shown in readable form: control bytes as <code>, anything else literally.
     const QString raw = line.getRawData();
     const QString processed = worker::DataLine::transformControlChars(line.getProcessedData());
 
     if (processed.isEmpty() || !typed) {
-        insert({{time + raw + u'\n', Style::IGNORED}});
-        return;
+        return {{time + raw + u'\n', Style::IGNORED}};
     }
 
     QString value = processed;
@@ -101,8 +155,7 @@ void EventLog::appendDataLine(const worker::DataLine& line, bool typed) {
     // A "<" before the value means escaped control bytes (or markup) in front of it; the match
     // might then sit inside an escape, so the line is not highlighted.
     if (at < 0 || raw.left(at).contains(u'<')) {
-        insert({{time + raw + u'\n', Style::UNKNOWN}});
-        return;
+        return {{time + raw + u'\n', Style::UNKNOWN}};
     }
 
     std::vector<Span> spans;
@@ -110,9 +163,9 @@ void EventLog::appendDataLine(const worker::DataLine& line, bool typed) {
     if (at > 0) {
         spans.push_back({raw.left(at), Style::IGNORED});
     }
-    spans.push_back({value, Style::TYPED});
+    spans.push_back({value, valueStyle});
     spans.push_back({raw.mid(at + value.size()) + u'\n', Style::IGNORED});
-    insert(spans);
+    return spans;
 }
 
 int EventLog::lineCount() const {
@@ -189,14 +242,28 @@ void EventLog::insert(const std::vector<Span>& unbounded) {
     write(spans);
 }
 
-void EventLog::write(const std::vector<Span>& spans) {
+QTextCursor EventLog::write(const std::vector<Span>& spans, int selected) {
     QTextCursor cursor(view_->document());
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    for (const Span& span : spans) {
-        cursor.insertText(span.text, format(span.style));
+    int start = -1;
+    int end = -1;
+    for (int i = 0; i < static_cast<int>(spans.size()); ++i) {
+        if (i == selected) {
+            start = cursor.position();
+        }
+        cursor.insertText(spans[i].text, format(spans[i].style));
+        if (i == selected) {
+            end = cursor.position();
+        }
     }
     cursor.endEditBlock();
+    // Made after the line is complete: a cursor at the end would move with text inserted there.
+    QTextCursor selection(view_->document());
+    if (start >= 0 && end > start) {
+        selection.setPosition(start);
+        selection.setPosition(end, QTextCursor::KeepAnchor);
+    }
     trim();
 
     // Follow the newest line, but leave a selection the user is copying alone. Making the
@@ -208,6 +275,7 @@ void EventLog::write(const std::vector<Span>& spans) {
     if (QScrollBar* bar = view_->verticalScrollBar()) {
         bar->setValue(bar->maximum());
     }
+    return selection;
 }
 
 void EventLog::trim() {

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 #include <QTextCharFormat>
+#include <QTextCursor>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <vector>
@@ -40,6 +42,13 @@ public:
     // then with "," changed to ".", then "." changed to ",".
     // With `typed` false (nothing is typed any more) the whole line is "ignored".
     void appendDataLine(const worker::DataLine& line, bool typed = true);
+    // A received line whose value is still to be typed (UI thread): as above, but the value
+    // "default" until `valueTyped(id, ...)`. `id` comes from `nextValueId`.
+    void appendQueuedDataLine(const worker::DataLine& line, quint64 id);
+    quint64 nextValueId() { return ++lastValueId_; }
+    // Any thread: the value of line `id` turns "typed", or "important" when it could not be
+    // typed. A line no longer held is left alone.
+    void valueTyped(quint64 id, bool typed);
 
     // Lines held now.
     int lineCount() const;
@@ -49,14 +58,21 @@ private:
         QString text;
         Style style;
     };
+    // The spans, and with `valueStyle` the style of the value found in the raw text.
+    static std::vector<Span> dataLineSpans(const worker::DataLine& line, bool typed,
+                                           Style valueStyle);
     void insert(const std::vector<Span>& spans);  // any thread
-    void write(const std::vector<Span>& spans);   // UI thread, spans already bounded
+    // UI thread, spans already bounded; selects what was written of span `selected` when given.
+    QTextCursor write(const std::vector<Span>& spans, int selected = -1);
     // The spans cut to the characters one line shows, with "… (N more)" for the rest.
     static std::vector<Span> bounded(const std::vector<Span>& spans);
     void trim();
 
     QTextEdit* view_;
     std::map<Style, QTextCharFormat> formats_;
+    // The values waiting for their outcome; their selections follow the trimming of old lines.
+    std::map<quint64, QTextCursor> queuedValues_;
+    std::atomic<quint64> lastValueId_{0};
 };
 
 }  // namespace quorvel

@@ -6,7 +6,7 @@
 
 #include "quorvel/QtMessagePresenter.h"
 #include "quorvel/platform/FluidSynthOutput.h"
-#include "quorvel/platform/X11KeyInjector.h"
+#include "quorvel/platform/KeyboardOutput.h"
 #include "quorvel/util/UpdateWorker.h"
 
 namespace quorvel {
@@ -14,8 +14,12 @@ namespace quorvel {
 FrameServices FrameServices::desktop() {
     FrameServices services;
     services.messages = std::make_shared<QtMessagePresenter>();
-    services.keyInjector = []() -> std::shared_ptr<worker::KeyInjector> {
-        return std::make_shared<platform::X11KeyInjector>();
+    services.keyOutput = [](const QString& restoreToken,
+                            const std::function<void()>& beforeAsking) {
+        const platform::KeyboardOutput::Opened opened =
+            platform::KeyboardOutput::open(restoreToken, beforeAsking);
+        return KeyOutput{opened.injector, platform::KeyboardOutput::name(opened.kind),
+                         opened.restoreToken};
     };
     services.soundOutput = []() -> std::unique_ptr<worker::SoundOutput> {
         return platform::FluidSynthOutput::audio();

@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QMetaObject>
 #include <QPixmap>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QSignalBlocker>
@@ -1413,11 +1414,27 @@ void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
     // desktop with accessibility is also announced over D-Bus, and the typing need not wait.
     // Lines still arriving after a stop are shown but not typed.
     if (keybot) {
-        worker::Keybot::enqueue(dataLine.getProcessedData());
-    }
-    if (eventLogWriter != nullptr) {
+        // The value turns "typed" only once its keys went out without a failure.
+        // A text may outlive this window in the process-wide queue: the log is looked at on the
+        // user-interface thread only, and only if it still exists.
+        const QPointer<EventLog> log(eventLogWriter);
+        const quint64 id = log ? log->nextValueId() : 0;
+        worker::Keybot::enqueue(dataLine.getProcessedData(), [log, id](bool typed) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [log, id, typed] {
+                    if (log) {
+                        log->valueTyped(id, typed);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+        if (log) {
+            log->appendQueuedDataLine(dataLine, id);
+        }
+    } else if (eventLogWriter != nullptr) {
         // After a stop nothing is typed, so nothing may be shown as typed either.
-        eventLogWriter->appendDataLine(dataLine, keybot != nullptr);
+        eventLogWriter->appendDataLine(dataLine, false);
     }
     setStatus(statusText.lineReceived(dataLine.getNumber()));
 }
@@ -1454,19 +1471,38 @@ void ZoviziDeZizFrame2::startReading() {
 
     // Typing.
     std::shared_ptr<worker::KeyInjector> injector;
+    QString outputName;
     try {
-        if (!services.keyInjector) {
+        if (!services.keyOutput) {
             throw std::runtime_error("No keystroke output on this desktop");
         }
-        injector = services.keyInjector();
+        // The desktop's own dialog comes without a word about who asks, or why.
+        const auto beforeAsking = [this] {
+            setStatus(util::Bundle::tolvane().getString("keyboard.output.portal.asks"));
+            // Painted now: the portal may hold this thread until the user has answered.
+            if (statusJLabel != nullptr) {
+                statusJLabel->repaint();
+            }
+        };
+        const FrameServices::KeyOutput output =
+            services.keyOutput(config.portalRestoreToken, beforeAsking);
+        showNormalStatus();
+        injector = output.injector;
+        outputName = output.name;
         if (!injector) {
             throw std::runtime_error("No keystroke output on this desktop");
+        }
+        if (output.restoreToken != config.portalRestoreToken) {
+            // Kept at once: the next start should not ask again, even after a crash.
+            config.portalRestoreToken = output.restoreToken;
+            saveSettings();
         }
         keybot = std::make_unique<worker::Keybot>(
             this, config::InstrumentPresets::getKeyMapType(instrument), config.getKeyboardType(),
             config.getOutputTerminator(), config.getStartWith(), config.getDelayAsInt(), injector);
     } catch (const std::exception& e) {
         dropStages();
+        showNormalStatus();
         messages->error(this, util::Bundle::tolvane().getString("error"),
                         util::Bundle::tolvane().getString("error.initializing.keyboard.output") +
                             QString::fromUtf8(e.what()) + QStringLiteral("\n\n") +
@@ -1544,7 +1580,8 @@ void ZoviziDeZizFrame2::startReading() {
         eventLogAppend("Custom regEx: " + config.getCustomRegEx());
     }
     eventLogAppend(util::Bundle::tolvane().getString("keyboard.output.started.type") + " " +
-                   S<H::KeyboardType>::name(config.getKeyboardType()));
+                   S<H::KeyboardType>::name(config.getKeyboardType()) + ", " +
+                   util::Bundle::tolvane().getString("keyboard.output.through") + " " + outputName);
     running = true;
     worker->start();
 }

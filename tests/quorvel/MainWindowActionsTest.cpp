@@ -155,11 +155,16 @@ class MainWindowActionsTest : public ::testing::Test {
     FrameServices services() {
         FrameServices s;
         s.messages = messages;
-        s.keyInjector = [this]() -> std::shared_ptr<worker::KeyInjector> {
+        s.keyOutput = [this](const QString& token, const std::function<void()>& beforeAsking) {
+            tokensGiven.push_back(token);
+            if (portal) {
+                beforeAsking();
+                statusWhileAsked = window->statusJLabel->originalText();
+            }
             if (keyboardFailure) {
                 throw std::runtime_error("Cannot open display");
             }
-            return injector;
+            return FrameServices::KeyOutput{injector, "Recorded keys", portal ? "token-2" : ""};
         };
         s.soundOutput = [this]() -> std::unique_ptr<worker::SoundOutput> {
             ++sound->created;
@@ -227,9 +232,9 @@ class MainWindowActionsTest : public ::testing::Test {
     }
 
     QString styleOf(const QTextCharFormat& format) const {
-        for (auto style : {EventLog::Style::REGULAR, EventLog::Style::UNKNOWN,
-                           EventLog::Style::IMPORTANT, EventLog::Style::TYPED,
-                           EventLog::Style::IGNORED}) {
+        for (auto style :
+             {EventLog::Style::DEFAULT, EventLog::Style::REGULAR, EventLog::Style::UNKNOWN,
+              EventLog::Style::IMPORTANT, EventLog::Style::TYPED, EventLog::Style::IGNORED}) {
             const QTextCharFormat expected = window->log()->format(style);
             if (expected.foreground() == format.foreground() &&
                 expected.fontWeight() == format.fontWeight()) {
@@ -314,6 +319,21 @@ class MainWindowActionsTest : public ::testing::Test {
         return codes;
     }
 
+    // Whether a span of the log shows `value` in `style` before the deadline: a value's outcome
+    // comes from the typing thread after its keys.
+    bool valueShownAs(const QString& value, const QString& style) const {
+        return waitFor([&] {
+            for (const auto& spans : logLines()) {
+                for (const Span& span : spans) {
+                    if (span.text == value && span.style == style) {
+                        return true;
+                    }
+                }
+            }
+            return false;
+        });
+    }
+
     void waitForPresses(const std::vector<int>& expected) {
         EXPECT_TRUE(waitFor([&] { return presses().size() >= expected.size(); }));
         EXPECT_EQ(presses(), expected);
@@ -337,6 +357,10 @@ class MainWindowActionsTest : public ::testing::Test {
     std::shared_ptr<SoundRecord> sound = std::make_shared<SoundRecord>();
     std::vector<int> exitCodes;
     bool keyboardFailure = false;
+    // The output asks the desktop as the portal does, and is given a token to keep.
+    bool portal = false;
+    std::vector<QString> tokensGiven;
+    QString statusWhileAsked;
     bool updateDue = false;
     int updateDraws = 0;
     bool serialLayerChanged = false;
@@ -363,12 +387,20 @@ TEST_F(MainWindowActionsTest, LinesAreLoggedCountedAndTypedInOrder) {
     EXPECT_EQ(first[1].text, "ST,GS,  ");
     EXPECT_EQ(first[1].style, "ignored");
     EXPECT_EQ(first[2].text, "12.50");
-    EXPECT_EQ(first[2].style, "typed");
     EXPECT_EQ(first[3].text, " kg<13>");
     EXPECT_EQ(first[3].style, "ignored");
     EXPECT_EQ(lineWith("7.25").at(2).text, "7.25");
 
     waitForPresses(pressesFor({"12.50", "7.25"}));
+    EXPECT_TRUE(valueShownAs("12.50", "typed"));
+    EXPECT_TRUE(valueShownAs("7.25", "typed"));
+
+    // A key the output refuses: the value is not shown as typed.
+    injector->refuse(pressesFor({"3"}).front());
+    pty.write("ST,GS,  3.5 kg\r");
+    waitForLines(3);
+    EXPECT_TRUE(valueShownAs("3.5", "important"));
+    EXPECT_FALSE(valueShownAs("3.5", "typed"));
 }
 
 // Holds the typing thread at its first key press until opened.
@@ -408,6 +440,8 @@ TEST_F(MainWindowActionsTest, AValueIsQueuedForTypingBeforeItsLineIsShown) {
                      [&] { queuedWhenShown.push_back(worker::Keybot::queuedCount()); });
     pty.write("2.5 kg\r");
     waitForLines(2);
+    // Nothing is typed yet, so nothing is shown as typed.
+    EXPECT_EQ(lineWith("1.5").at(1).style, "default");
     gated->open();
     ASSERT_FALSE(queuedWhenShown.empty());
     EXPECT_EQ(queuedWhenShown.front(), 1u);
@@ -419,7 +453,8 @@ TEST_F(MainWindowActionsTest, StartLogsInstrumentPatternAndKeyboard) {
     window->getConfig().setCustomRegEx("([0-9]+)");
     startReading();
     const QString device = tolvane("ZoviziDeZizFrame2.deviceLabel.text") + " GENERIC";
-    const QString keyboard = tolvane("keyboard.output.started.type") + " QUERTY";
+    const QString keyboard = tolvane("keyboard.output.started.type") + " QUERTY, " +
+                             tolvane("keyboard.output.through") + " Recorded keys";
     std::vector<QString> texts;
     for (const auto& line : logLines()) {
         texts.push_back(textOf(line).mid(9));
@@ -442,8 +477,8 @@ TEST_F(MainWindowActionsTest, CommaValueIsFoundAsPointInTheRawLine) {
     const auto line = lineWith("12.50");
     ASSERT_EQ(line.size(), 4u);
     EXPECT_EQ(line[2].text, "12.50");
-    EXPECT_EQ(line[2].style, "typed");
     waitForPresses(pressesFor({"12,50"}));
+    EXPECT_TRUE(valueShownAs("12.50", "typed"));
 }
 
 TEST_F(MainWindowActionsTest, DuplicateClearedByTheIgnoreFilterIsLoggedIgnoredAndNotTyped) {
@@ -468,10 +503,10 @@ TEST_F(MainWindowActionsTest, DuplicateClearedByTheIgnoreFilterIsLoggedIgnoredAn
     ASSERT_EQ(fives.size(), 2u);
     ASSERT_EQ(fives[0].size(), 3u);  // time, value, rest
     EXPECT_EQ(fives[0][1].text, "5.5");
-    EXPECT_EQ(fives[0][1].style, "typed");
     ASSERT_EQ(fives[1].size(), 1u);
     EXPECT_EQ(fives[1][0].style, "ignored");
     waitForPresses(pressesFor({"5.5", "6.5"}));
+    EXPECT_TRUE(valueShownAs("5.5", "typed"));
 }
 
 TEST_F(MainWindowActionsTest, WithoutDuplicateSuppressionRepeatsAreAllTyped) {
@@ -546,7 +581,10 @@ TEST_F(MainWindowActionsTest, DeviceLossLeavesTheWindowStoppedAndStartable) {
 TEST_F(MainWindowActionsTest, KeyboardFailureShowsItsBoxAndDoesNotStart) {
     open();
     keyboardFailure = true;
+    portal = true;  // a refused desktop dialog
     window->pressStartStop();
+    EXPECT_EQ(statusWhileAsked, tolvane("keyboard.output.portal.asks"));
+    EXPECT_NE(window->statusJLabel->originalText(), statusWhileAsked);
     EXPECT_FALSE(window->isRunning());
     EXPECT_FALSE(window->hasWorker());
     EXPECT_EQ(window->tabbedPane->count(), 7);
@@ -556,6 +594,19 @@ TEST_F(MainWindowActionsTest, KeyboardFailureShowsItsBoxAndDoesNotStart) {
     EXPECT_EQ(messages->boxes[0].message,
               tolvane("error.initializing.keyboard.output") + "Cannot open display\n\n" +
                   tolvane("keyboard.output.what.to.do"));
+}
+
+TEST_F(MainWindowActionsTest, ThePortalIsExplainedBeforeItAsksAndItsTokenIsKept) {
+    store([](config::Config& c) { c.portalRestoreToken = "token-1"; });
+    portal = true;
+    open();
+    startReading();
+    EXPECT_EQ(statusWhileAsked, tolvane("keyboard.output.portal.asks"));
+    EXPECT_NE(window->statusJLabel->originalText(), statusWhileAsked);
+    EXPECT_EQ(tokensGiven, std::vector<QString>{"token-1"});
+    config::Config stored;
+    config::ConfigStore().loadConfig(stored, {});
+    EXPECT_EQ(stored.portalRestoreToken, "token-2");
 }
 
 TEST_F(MainWindowActionsTest, CapsLockWarnsAndStartsAnyway) {

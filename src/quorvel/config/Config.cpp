@@ -73,6 +73,7 @@ Config::Config(const Config& o)
       checkForUpdates(o.checkForUpdates),
       abortAutoStartWhenPrevPortNotAvailable(o.abortAutoStartWhenPrevPortNotAvailable),
       ignoreDuplicates(o.ignoreDuplicates),
+      portalRestoreToken(o.portalRestoreToken),
       port_(o.port_),
       instrument_(o.instrument_),
       bitRate_(o.bitRate_),
@@ -161,7 +162,7 @@ bool Config::hasChanged(const Config& o) const {
            notifyWhenMinimizedToTray != o.notifyWhenMinimizedToTray ||
            checkForUpdates != o.checkForUpdates ||
            abortAutoStartWhenPrevPortNotAvailable != o.abortAutoStartWhenPrevPortNotAvailable ||
-           ignoreDuplicates != o.ignoreDuplicates;
+           ignoreDuplicates != o.ignoreDuplicates || portalRestoreToken != o.portalRestoreToken;
 }
 
 int Config::addPropertyChangeListener(Listener listener) {

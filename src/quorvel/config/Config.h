@@ -118,6 +118,9 @@ public:
     bool checkForUpdates = true;
     bool abortAutoStartWhenPrevPortNotAvailable = true;
     bool ignoreDuplicates = false;
+    // The desktop portal's permission to type without asking again; empty when none. Belongs
+    // to this desktop, so it is never exported or imported.
+    QString portalRestoreToken{""};
 
 private:
     QString port_;

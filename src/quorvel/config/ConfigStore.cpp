@@ -26,6 +26,8 @@ namespace {
 using H = ConfigHelper;
 using prefs::FilePreferences;
 
+const char* const kPortalRestoreToken = "portalRestoreToken";
+
 // A settings file too large to load could not have been imported either.
 static_assert(FilePreferences::MAX_FILE_SIZE == SettingsXml::MAX_IMPORT_SIZE);
 
@@ -171,6 +173,7 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) 
     config.setIgnoreTimeLimit(loadText<H::IgnoreTimeLimit>(n, "ignoreTimeLimit", allValid));
     config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, "ignoreDifference", allValid));
     config.setCustomRegEx(loadText<H::CustomRegEx>(n, "customRegEx", allValid));
+    config.portalRestoreToken = n.get(QLatin1String(kPortalRestoreToken), QStringLiteral(""));
     return allValid;
 }
 
@@ -218,6 +221,7 @@ bool ConfigStore::saveConfig(const Config& config) {
         n.put(QStringLiteral("customRegEx"), config.getCustomRegEx());
         n.put(QStringLiteral("ignoreTimeLimit"), config.getIgnoreTimeLimit());
         n.put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
+        n.put(QLatin1String(kPortalRestoreToken), config.portalRestoreToken);
     } catch (const std::exception& e) {
         std::cerr << "saveConfig exception: " << e.what() << std::endl;
         saved = false;
@@ -271,7 +275,11 @@ QString ConfigStore::describeError(int error) {
 
 void ConfigStore::exportSettings(const QString& path) {
     SettingsXml::Entries entries;
-    for (const QString& key : node_->keys()) entries.emplace_back(key, node_->get(key, QString()));
+    for (const QString& key : node_->keys()) {
+        // A permission granted by this desktop is no setting to carry to another one.
+        if (key != QLatin1String(kPortalRestoreToken))
+            entries.emplace_back(key, node_->get(key, QString()));
+    }
     const QByteArray document = SettingsXml::write(QLatin1String(NODE_PATH), entries);
 
     // Through a temporary file, so a failed export never leaves half a file behind.
@@ -294,6 +302,9 @@ void ConfigStore::importSettings(const QString& path) {
     previous.reserve(entries.size());
     try {
         for (const auto& [key, value] : entries) {
+            // Nor may a file bring a permission the desktop never gave here.
+            if (key == QLatin1String(kPortalRestoreToken))
+                continue;
             std::optional<QString> old;
             if (node_->keys().contains(key))
                 old = node_->get(key, QString());

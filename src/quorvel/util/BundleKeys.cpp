@@ -37,6 +37,8 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         // Keystroke output
         {Bundle::TOLVANE, "error.initializing.keyboard.output"},
         {Bundle::TOLVANE, "keyboard.output.what.to.do"},
+        {Bundle::TOLVANE, "keyboard.output.portal.asks"},
+        {Bundle::TOLVANE, "keyboard.output.through"},
         {Bundle::WORKER, "cannot_type"},
         {Bundle::TOLVANE, "please.turn.off.caps.lock"},
         {Bundle::TOLVANE, "warning"},

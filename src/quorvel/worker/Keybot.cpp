@@ -20,7 +20,11 @@ constexpr int SPACE = 32;
 struct TextQueue {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<QString> texts;
+    struct Text {
+        QString text;
+        std::function<void(bool)> done;
+    };
+    std::deque<Text> texts;
 };
 
 TextQueue& textQueue() {
@@ -56,14 +60,14 @@ Keybot::~Keybot() {
     join();
 }
 
-void Keybot::enqueue(const QString& text) {
+void Keybot::enqueue(const QString& text, std::function<void(bool typed)> done) {
     if (text.isEmpty()) {
         return;
     }
     TextQueue& queue = textQueue();
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
-        queue.texts.push_back(text);
+        queue.texts.push_back({text, std::move(done)});
     }
     queue.changed.notify_all();
 }
@@ -107,7 +111,7 @@ void Keybot::join() {
 void Keybot::run() {
     TextQueue& queue = textQueue();
     for (;;) {
-        QString text;
+        TextQueue::Text text;
         {
             std::unique_lock<std::mutex> lock(queue.mutex);
             queue.changed.wait(lock, [&] { return interrupted_.load() || !queue.texts.empty(); });
@@ -119,9 +123,13 @@ void Keybot::run() {
             queue.texts.pop_front();
         }
         // A text once taken is typed to its end, so no value is left half typed.
+        failed_ = false;
         typeStart();
-        typeString(text);
+        typeString(text.text);
         typeEnd();
+        if (text.done) {
+            text.done(!failed_);
+        }
     }
 }
 
@@ -191,6 +199,7 @@ void Keybot::typeString(const QString& text) {
                 injector_->keyRelease(SPACE);
                 injector_->delay(keyDelay_);
             } catch (const std::exception& e) {
+                failed_ = true;
                 if (view_ != nullptr) {
                     view_->logImportantEvent(QStringLiteral("Deadkey error: ") +
                                              QString::fromStdString(e.what()));
@@ -219,6 +228,7 @@ void Keybot::typeCharacter(char32_t codePoint) {
             reportCannotType(codePoint);
         }
     } catch (const std::exception& e) {
+        failed_ = true;
         if (view_ != nullptr) {
             view_->logImportantEvent(QStringLiteral("Error typing %1 on %2 keyboard: %3")
                                          .arg(shownCharacter(codePoint), keyboardName_,
@@ -234,6 +244,7 @@ void Keybot::pressKey(int keyCode) {
     try {
         injector_->keyPress(keyCode);
     } catch (const std::exception& e) {
+        failed_ = true;
         if (view_ != nullptr) {
             view_->logImportantEvent(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
                                          .arg(keyCode)
@@ -248,6 +259,7 @@ void Keybot::releaseKey(int keyCode) {
     try {
         injector_->keyRelease(keyCode);
     } catch (const std::exception& e) {
+        failed_ = true;
         if (view_ != nullptr) {
             view_->logImportantEvent(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
                                          .arg(keyCode)
@@ -259,6 +271,7 @@ void Keybot::releaseKey(int keyCode) {
 }
 
 void Keybot::reportCannotType(char32_t codePoint) {
+    failed_ = true;
     if (view_ == nullptr) {
         return;
     }

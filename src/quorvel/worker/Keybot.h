@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -34,7 +35,9 @@ public:
     Keybot& operator=(const Keybot&) = delete;
 
     // Appends a text to the process-wide queue; an empty text is not queued. Any thread.
-    static void enqueue(const QString& text);
+    // `done` is called on the typing thread once the text is typed: false when a key failed
+    // or a character could not be typed.
+    static void enqueue(const QString& text, std::function<void(bool typed)> done = {});
     // Texts waiting in the process-wide queue.
     static std::size_t queuedCount();
     static void clearQueue();
@@ -71,6 +74,8 @@ private:
     int endKey_;
     std::shared_ptr<KeyInjector> injector_;
     std::atomic<bool> interrupted_{false};
+    // Something of the text in hand was not typed (typing thread only).
+    bool failed_ = false;
     std::thread keybotThread_;
 };
 
