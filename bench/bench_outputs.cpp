@@ -164,7 +164,7 @@ void BM_PerKey_Desktop(benchmark::State& state) {
         const std::string typed = readFile(out / "typed.txt");
         std::filesystem::remove_all(out);
         if (result.exitCode == 3) {
-            state.SkipWithError(("packages are missing: " + result.said).c_str());
+            state.SkipWithError(("the desktop cannot run here: " + result.said).c_str());
             return;
         }
         const auto at = log.find(TIMES_PREFIX);

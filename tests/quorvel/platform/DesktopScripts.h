@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,11 +41,47 @@ struct DesktopResult {
 
 // Runs `script` with OUT=`out` and `variables` (CLIENT, TIMEOUT, ...) added to this process's
 // environment; waits for it to end.
+// The build tree this process runs from (bin/'s parent).
+inline std::filesystem::path buildTree() {
+    std::error_code error;
+    const auto self = std::filesystem::canonical("/proc/self/exe", error);
+    return error ? std::filesystem::path() : self.parent_path().parent_path();
+}
+
+// The first folder on the way to `path` that uid 65534 cannot pass, or none.
+inline std::optional<std::filesystem::path> closedFolderAbove(const std::filesystem::path& path) {
+    for (auto folder = path; folder.has_relative_path(); folder = folder.parent_path()) {
+        std::error_code error;
+        const auto perms = std::filesystem::status(folder, error).permissions();
+        if (!error && (perms & std::filesystem::perms::others_exec) == std::filesystem::perms::none)
+            return folder;
+    }
+    return std::nullopt;
+}
+
+// Exit code 3 (cannot run here, said why) also when the client, run as uid 65534, could not
+// reach the build tree.
 inline DesktopResult runDesktop(const std::string& script, const std::filesystem::path& out,
                                 const QProcessEnvironment& variables, int waitMs = 100000) {
+#ifdef TOLVANE_SANITIZED
+    // The desktop hands its client none of the sanitizer's settings, so the clients' own leak
+    // reports (the toolkit's, at exit) would decide these runs; the plain build runs them.
+    return {3, "not in a sanitizer build"};
+#endif
+    const std::filesystem::path tree = buildTree();
+    if (const auto closed = closedFolderAbove(tree))
+        return {3, "the desktop's user (uid 65534) cannot reach the build tree: " +
+                       closed->string() + " lacks the search bit for others (chmod o+x)"};
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(variables);
     env.insert("OUT", QString::fromStdString(out.string()));
+    // The desktop has a /tmp of its own: a build tree below /tmp must be shared into it.
+    const std::string treeText = tree.string();
+    if (treeText.rfind("/tmp/", 0) == 0) {
+        const QString shared = env.value("SHARE");
+        env.insert("SHARE", (shared.isEmpty() ? QString() : shared + ' ') +
+                                QString::fromStdString(treeText));
+    }
     QProcess desktop;
     desktop.setProcessEnvironment(env);
     desktop.start(QString::fromStdString(script), {});

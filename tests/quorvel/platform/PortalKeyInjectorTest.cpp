@@ -53,7 +53,7 @@ TEST_P(PortalKeyInjectorTest, TypesIntoNativeWindowOnlyWithConsent) {
     const std::string typed = readFile(out / "typed.txt");
     std::filesystem::remove_all(out);
     if (result.exitCode == 3)
-        GTEST_SKIP() << "packages for " << run.script << " are not installed: " << result.said;
+        GTEST_SKIP() << run.script << " cannot run here: " << result.said;
     ASSERT_EQ(result.exitCode, 0) << result.said;
 
     EXPECT_EQ(typed, run.typed) << result.said;

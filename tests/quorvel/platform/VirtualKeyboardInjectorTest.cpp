@@ -123,7 +123,7 @@ TEST_P(VirtualKeyboardDesktop, TypesIntoTheFocusedNativeWindow) {
     const test::DesktopResult result = runDesktop(script.string(), out, env);
     const std::string& run = result.said;
     if (result.exitCode == 3)
-        GTEST_SKIP() << "the desktop's packages are missing: " << run;
+        GTEST_SKIP() << "the desktop cannot run here: " << run;
     ASSERT_EQ(result.exitCode, GetParam().status) << run;
     const std::string log = readFile(out / "client.log");
     if (*GetParam().error != '\0') {

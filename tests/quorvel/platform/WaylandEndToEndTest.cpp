@@ -139,7 +139,7 @@ TEST_P(WaylandEndToEndTest, ReadingsArriveInTheFocusedNativeWindow) {
     const std::string consent = readFile(out / "consent.log");
     if (result.exitCode == 3) {
         std::filesystem::remove_all(out);
-        GTEST_SKIP() << "packages for " << desktop.script << " are not installed: " << result.said;
+        GTEST_SKIP() << desktop.script << " cannot run here: " << result.said;
     }
     ASSERT_EQ(result.exitCode, 0) << result.said << "see " << out;
 
