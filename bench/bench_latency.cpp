@@ -38,6 +38,7 @@
 #include "quorvel/config/ConfigStore.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/platform/XKeyRecorder.h"
+#include "quorvel/platform/ProgramSettings.h"
 #include "quorvel/platform/XvfbServer.h"
 #include "quorvel/prefs/FilePreferencesFactory.h"
 #include "quorvel/support/TempPrefs.h"
@@ -195,23 +196,10 @@ class AccessibilityListener {
     static constexpr const char* ACCESSIBILITY = "bench-accessibility";
 };
 
-// What the program reads on start: automatic start, no key delay, Enter after each value,
-// nothing that opens a window or makes a sound.
+// No key delay: the first key is what is timed.
 void writeSettings(const std::string& port) {
-    auto settings = quorvel::config::InstrumentPresets::getDefaultConfig(H::Instrument::GENERIC);
-    settings.setInstrument(H::Instrument::GENERIC);
-    settings.setPort(QString::fromStdString(port));
-    settings.setConnect(H::Connect::AUTO);
-    settings.setOutputTerminator(H::OutputTerminator::ENTER);
-    settings.setSound(H::Sound::NONE);
-    settings.setDelay(QStringLiteral("0"));
-    settings.minimizeToTray = false;
-    settings.notifyWhenMinimizedToTray = false;
-    settings.checkForUpdates = false;
-    settings.abortAutoStartWhenPrevPortNotAvailable = false;
-    quorvel::config::ConfigStore store;
-    if (!store.saveConfig(settings))
-        throw std::runtime_error("the settings could not be saved");
+    quorvel::platform::test::saveProgramSettings(QStringLiteral("0"),
+                                                 QString::fromStdString(port));
 }
 
 // A value that changes with every line, so no repeat filter holds one back.

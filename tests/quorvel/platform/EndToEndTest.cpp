@@ -28,6 +28,7 @@
 #include "quorvel/config/ConfigStore.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/platform/XKeyRecorder.h"
+#include "quorvel/platform/ProgramSettings.h"
 #include "quorvel/platform/XvfbServer.h"
 #include "quorvel/prefs/FilePreferencesFactory.h"
 #include "quorvel/support/TempPrefs.h"
@@ -177,22 +178,8 @@ class Child {
     std::string name_;
 };
 
-// What the program reads on start: auto start, Enter after each value, nothing that opens a
-// window of its own besides the main one (no tray, no update check, no sound).
 void writeSettings() {
-    config::Config settings = config::InstrumentPresets::getDefaultConfig(H::Instrument::GENERIC);
-    settings.setInstrument(H::Instrument::GENERIC);
-    settings.setConnect(H::Connect::AUTO);
-    settings.setOutputTerminator(H::OutputTerminator::ENTER);
-    settings.setSound(H::Sound::NONE);
-    settings.setDelay(QStringLiteral("5"));
-    settings.minimizeToTray = false;
-    settings.notifyWhenMinimizedToTray = false;
-    settings.checkForUpdates = false;
-    settings.abortAutoStartWhenPrevPortNotAvailable = false;
-    config::ConfigStore store;
-    if (!store.saveConfig(settings))
-        throw std::runtime_error("the settings could not be saved");
+    saveProgramSettings(QStringLiteral("5"));
 }
 
 // Takes a setting out of the file: the program starts with its default and writes it back only

@@ -18,6 +18,7 @@
 #include "quorvel/config/ConfigStore.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/platform/DesktopScripts.h"
+#include "quorvel/platform/ProgramSettings.h"
 #include "quorvel/support/TempPrefs.h"
 
 namespace quorvel::platform::test {
@@ -79,23 +80,10 @@ void PrintTo(const Desktop& desktop, std::ostream* out) {
     *out << desktop.name;
 }
 
-// Auto start, Enter after each value, a short key delay, nothing that opens a window besides
-// the main one.
+// The program's settings, copied where the desktop's user can read them.
 void writeSettings(const std::filesystem::path& file) {
     support::TempPrefs prefs;
-    config::Config settings = config::InstrumentPresets::getDefaultConfig(H::Instrument::GENERIC);
-    settings.setInstrument(H::Instrument::GENERIC);
-    settings.setConnect(H::Connect::AUTO);
-    settings.setOutputTerminator(H::OutputTerminator::ENTER);
-    settings.setSound(H::Sound::NONE);
-    settings.setDelay(QStringLiteral("5"));
-    settings.minimizeToTray = false;
-    settings.notifyWhenMinimizedToTray = false;
-    settings.checkForUpdates = false;
-    settings.abortAutoStartWhenPrevPortNotAvailable = false;
-    config::ConfigStore store;
-    if (!store.saveConfig(settings))
-        throw std::runtime_error("the settings could not be saved");
+    saveProgramSettings(QStringLiteral("5"));
     std::filesystem::copy_file(prefs.file().toStdString(), file);
     std::filesystem::permissions(file, std::filesystem::perms::others_read,
                                  std::filesystem::perm_options::add);
