@@ -139,7 +139,10 @@ std::vector<EventLog::Span> EventLog::dataLineSpans(const worker::DataLine& line
     const QString processed = worker::DataLine::transformControlChars(line.getProcessedData());
 
     if (processed.isEmpty() || !typed) {
-        return {{time + raw + u'\n', Style::IGNORED}};
+        const QString remark = line.getRemark().isEmpty()
+                                   ? QString()
+                                   : QStringLiteral("  (") + line.getRemark() + u')';
+        return {{time + raw + remark + u'\n', Style::IGNORED}};
     }
 
     QString value = processed;

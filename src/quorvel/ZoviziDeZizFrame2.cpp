@@ -39,6 +39,7 @@
 #include "quorvel/SettingsTransfer.h"
 #include "quorvel/config/ConfigStore.h"
 #include "quorvel/config/Instrument.h"
+#include "quorvel/config/LineFormat.h"
 #include "quorvel/util/BundleKeys.h"
 #include "quorvel/util/FriendlyPortUtil.h"
 #include "quorvel/worker/WeightWorkerAnd.h"
@@ -319,6 +320,10 @@ void ZoviziDeZizFrame2::createOptionWidgets() {
         util::Bundle::tolvane().getString("ZoviziDeZizFrame2.ignoreDuplicatesCheckBox.text"),
         config.ignoreDuplicates, this);
     ignoreDuplicatesCheckBox->setObjectName("ignoreDuplicatesCheckBox");
+    stableOnlyCheckBox = new OptionCheckBox(
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.stableOnlyCheckBox.text"),
+        config.stableOnly, this);
+    stableOnlyCheckBox->setObjectName("stableOnlyCheckBox");
     adjustIgnoreButton = new OptionButton(
         util::Bundle::tolvane().getString("ZoviziDeZizFrame2.adjustIgnoreButton.text"), this);
     adjustIgnoreButton->setObjectName("adjustIgnoreButton");
@@ -651,6 +656,9 @@ QWidget* ZoviziDeZizFrame2::buildProcessingPanel() {
                           page)}),
         row, 1, 1, 3);
     ++row;
+    // The input page, with the instrument box, is already built.
+    updateStableOnlyToolTip();
+    grid->addWidget(stableOnlyCheckBox, row++, 0, 1, 4);
     grid->addWidget(separator(page), row++, 0, 1, 4);
 
     grid->addWidget(
@@ -876,6 +884,8 @@ void ZoviziDeZizFrame2::connectHandlers() {
             &ZoviziDeZizFrame2::connectButtonActionPerformed);
     connect(ignoreDuplicatesCheckBox, &QCheckBox::toggled, this,
             &ZoviziDeZizFrame2::ignoreDuplicatesCheckBoxActionPerformed);
+    connect(stableOnlyCheckBox, &QCheckBox::toggled, this,
+            &ZoviziDeZizFrame2::stableOnlyCheckBoxActionPerformed);
     connect(minimizeToTrayCheckBox, &QCheckBox::toggled, this,
             &ZoviziDeZizFrame2::minimizeToTrayCheckBoxItemStateChanged);
     connect(notifyWhenMinimizedToTrayCheckBox, &QCheckBox::toggled, this,
@@ -926,6 +936,7 @@ void ZoviziDeZizFrame2::updateConfigFromTabs() {
     EditNumCharactersTextFieldUpdate();
     RemoveCharactersTextFieldUpdate();
     ignoreDuplicatesCheckBoxActionPerformed();
+    stableOnlyCheckBoxActionPerformed();
 
     decimalSeparatorBoxItemStateChanged();
     outputTerminatorBoxItemStateChanged();
@@ -1028,6 +1039,7 @@ void ZoviziDeZizFrame2::instrumentBoxItemStateChanged(int index) {
     if (index < 0) {
         return;
     }
+    updateStableOnlyToolTip();
     const H::Instrument selected = instrumentBox->selected();
     if (config.getInstrument() == selected) {
         return;
@@ -1258,6 +1270,21 @@ void ZoviziDeZizFrame2::abortAutoStartCheckBoxItemStateChanged() {
 
 void ZoviziDeZizFrame2::ignoreDuplicatesCheckBoxActionPerformed() {
     config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
+}
+
+void ZoviziDeZizFrame2::stableOnlyCheckBoxActionPerformed() {
+    config.stableOnly = stableOnlyCheckBox->isChecked();
+}
+
+void ZoviziDeZizFrame2::updateStableOnlyToolTip() {
+    QString tip =
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.stableOnlyCheckBox.toolTipText");
+    // Without a mark every reading counts as stable: say so rather than let the box look broken.
+    if (!config::LineFormat::marksStability(instrumentBox->selected())) {
+        tip += QLatin1Char(' ') +
+               util::Bundle::tolvane().getString("ZoviziDeZizFrame2.stableOnlyCheckBox.noMark");
+    }
+    stableOnlyCheckBox->setToolTip(tip);
 }
 
 // --- start-up helpers ---

@@ -128,6 +128,7 @@ public:
     OptionTextField* editNumCharactersTextField = nullptr;
     OptionTextField* removeCharactersTextField = nullptr;
     OptionCheckBox* ignoreDuplicatesCheckBox = nullptr;
+    OptionCheckBox* stableOnlyCheckBox = nullptr;
     OptionButton* adjustIgnoreButton = nullptr;
 
     DecimalSeparatorBox* decimalSeparatorBox = nullptr;
@@ -233,6 +234,9 @@ private:
     void checkForUpdatesCheckBoxItemStateChanged();
     void abortAutoStartCheckBoxItemStateChanged();
     void ignoreDuplicatesCheckBoxActionPerformed();
+    void stableOnlyCheckBoxActionPerformed();
+    // The stable-only tooltip, with a note when the selected instrument marks no stability.
+    void updateStableOnlyToolTip();
 
     // For a text that failed its check: shows `message` (title "error") once and, on a later
     // turn of the event loop, sets the field to `resetText` (empty: the field is emptied).

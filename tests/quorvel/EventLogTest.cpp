@@ -158,6 +158,11 @@ TEST_F(EventLogTest, CommaValueIsFoundAsPointAndPointAsComma) {
 TEST_F(EventLogTest, LineWithoutValueIsIgnoredWhole) {
     log.appendDataLine(received("ST,GS,  12.50 kg\r", ""));
     EXPECT_EQ(runsOfLine(0), (Runs{{"07:08:09 ST,GS,  12.50 kg<13>", "ignored"}}));
+    // Why the line gives nothing, when the instrument said so, follows it.
+    DataLine overload = received("OL,+999999.9  g\r", "");
+    overload.setRemark("overload");
+    log.appendDataLine(overload);
+    EXPECT_EQ(runsOfLine(1), (Runs{{"07:08:09 OL,+999999.9  g<13>  (overload)", "ignored"}}));
 }
 
 TEST_F(EventLogTest, ValueNotInTheRawTextIsUnknown) {

@@ -15,6 +15,7 @@
 
 #include "quorvel/ZoviziDeZizFrame2.h"
 #include "quorvel/config/Instrument.h"
+#include "quorvel/config/LineFormat.h"
 #include "quorvel/support/RecordingMessagePresenter.h"
 #include "quorvel/util/FriendlyPortUtil.h"
 #include "serialkit/SystemProperties.h"
@@ -136,6 +137,7 @@ TEST_F(MainWindowTest, WindowHasItsTitleSizePagesAndNamedControls) {
         {"mathOperandTextField", window->mathOperandTextField},
         {"editNumCharactersTextField", window->editNumCharactersTextField},
         {"adjustIgnoreButton", window->adjustIgnoreButton},
+        {"stableOnlyCheckBox", window->stableOnlyCheckBox},
         {"decimalSeparatorBox", window->decimalSeparatorBox},
         {"delayTextField", window->delayTextField},
         {"autoConnectButton", window->autoConnectButton},
@@ -152,6 +154,7 @@ TEST_F(MainWindowTest, WindowHasItsTitleSizePagesAndNamedControls) {
     // Each control sits on its own page.
     EXPECT_TRUE(window->inputPanel->isAncestorOf(window->customizeButton));
     EXPECT_TRUE(window->processingPanel->isAncestorOf(window->removeCharactersTextField));
+    EXPECT_TRUE(window->processingPanel->isAncestorOf(window->stableOnlyCheckBox));
     EXPECT_TRUE(window->outputPanel->isAncestorOf(window->decimalSeparatorBox));
     EXPECT_TRUE(window->settingsPanel->isAncestorOf(window->exportSettingsButton));
     EXPECT_TRUE(window->eventLogPanel->isAncestorOf(window->eventLog));
@@ -647,8 +650,10 @@ TEST_F(MainWindowTest, ChoicesAndCheckBoxesStoreThroughTheirSetters) {
     start.setBitRate(S<H::BitRates>::position(H::BitRates::BR_9600));
     start.checkForUpdates = true;
     start.ignoreDuplicates = false;
+    start.stableOnly = true;
     auto window = makeWindow(std::move(start));
     EXPECT_EQ(window->bitRateBox->selected(), H::BitRates::BR_9600);
+    EXPECT_TRUE(window->stableOnlyCheckBox->isChecked());
 
     window->bitRateBox->select(H::BitRates::BR_19200);
     window->parityBox->select(H::Parity::EVEN);
@@ -659,6 +664,7 @@ TEST_F(MainWindowTest, ChoicesAndCheckBoxesStoreThroughTheirSetters) {
     window->editPositionComboBox->select(H::EditPosition::LAST);
     window->checkForUpdatesCheckBox->click();
     window->ignoreDuplicatesCheckBox->click();
+    window->stableOnlyCheckBox->click();
     window->minimizeToTrayCheckBox->setChecked(false);
 
     const config::Config& c = window->getConfig();
@@ -671,7 +677,24 @@ TEST_F(MainWindowTest, ChoicesAndCheckBoxesStoreThroughTheirSetters) {
     EXPECT_EQ(c.getEditPosition(), H::EditPosition::LAST);
     EXPECT_FALSE(c.checkForUpdates);
     EXPECT_TRUE(c.ignoreDuplicates);
+    EXPECT_FALSE(c.stableOnly);
     EXPECT_FALSE(c.minimizeToTray);
+}
+
+TEST_F(MainWindowTest, StableOnlyToolTipNamesAnInstrumentWithoutStabilityMarks) {
+    ASSERT_FALSE(config::LineFormat::marksStability(H::Instrument::MITUTOYO));
+    ASSERT_TRUE(config::LineFormat::marksStability(H::Instrument::SARTORIUS));
+    const QString plain = tolvane("ZoviziDeZizFrame2.stableOnlyCheckBox.toolTipText");
+    const QString noMark = plain + " " + tolvane("ZoviziDeZizFrame2.stableOnlyCheckBox.noMark");
+    config::Config stored;
+    stored.setInstrument(H::Instrument::MITUTOYO);
+    auto window = makeWindow(std::move(stored));
+    EXPECT_EQ(window->stableOnlyCheckBox->toolTip(), noMark);
+
+    window->instrumentBox->select(H::Instrument::SARTORIUS);
+    EXPECT_EQ(window->stableOnlyCheckBox->toolTip(), plain);
+    window->instrumentBox->select(H::Instrument::MITUTOYO);
+    EXPECT_EQ(window->stableOnlyCheckBox->toolTip(), noMark);
 }
 
 }  // namespace

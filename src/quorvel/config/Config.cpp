@@ -73,6 +73,7 @@ Config::Config(const Config& o)
       checkForUpdates(o.checkForUpdates),
       abortAutoStartWhenPrevPortNotAvailable(o.abortAutoStartWhenPrevPortNotAvailable),
       ignoreDuplicates(o.ignoreDuplicates),
+      stableOnly(o.stableOnly),
       portalRestoreToken(o.portalRestoreToken),
       port_(o.port_),
       instrument_(o.instrument_),
@@ -162,7 +163,8 @@ bool Config::hasChanged(const Config& o) const {
            notifyWhenMinimizedToTray != o.notifyWhenMinimizedToTray ||
            checkForUpdates != o.checkForUpdates ||
            abortAutoStartWhenPrevPortNotAvailable != o.abortAutoStartWhenPrevPortNotAvailable ||
-           ignoreDuplicates != o.ignoreDuplicates || portalRestoreToken != o.portalRestoreToken;
+           ignoreDuplicates != o.ignoreDuplicates || stableOnly != o.stableOnly ||
+           portalRestoreToken != o.portalRestoreToken;
 }
 
 int Config::addPropertyChangeListener(Listener listener) {

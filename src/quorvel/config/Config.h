@@ -118,6 +118,8 @@ public:
     bool checkForUpdates = true;
     bool abortAutoStartWhenPrevPortNotAvailable = true;
     bool ignoreDuplicates = false;
+    // Type only readings the instrument marks stable (or tare); not in the full constructor.
+    bool stableOnly = false;
     // The desktop portal's permission to type without asking again; empty when none. Belongs
     // to this desktop, so it is never exported or imported.
     QString portalRestoreToken{""};

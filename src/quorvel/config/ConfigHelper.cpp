@@ -187,6 +187,14 @@ constexpr ChoiceEntry<H::Instrument> kInstrument[] = {
     INSTR_L(SCHLAGE_HANDPUNCH, "Schlage HandPunch (employee ID)"),
     INSTR_L(TANITA_TL280, "Tanita TL-280/TL-290"),
     INSTR_L(WEDDERBURN, "Wedderburn"),
+    INSTR_L(TOLEDO_CONTINUOUS, "Toledo continuous (Mettler Toledo IND, Rice Lake, Cardinal, Fairbanks)"),
+    INSTR_L(RADWAG, "Radwag"),
+    INSTR_L(SHIMADZU, "Shimadzu"),
+    INSTR_L(ST_GS_INDICATOR, "Indicator ST,GS (CAS, Tiger, Selleton and others)"),
+    INSTR_L(RINSTRUM, "Rinstrum R300 / C500"),
+    INSTR_L(NCI, "NCI protocol (Weigh-Tronix, Avery, Brecknell, Adam MDW)"),
+    INSTR_L(FAIRBANKS, "Fairbanks (demand output)"),
+    INSTR_L(KERN_EW, "Kern EW / EG / EWB"),
 };
 #undef INSTR_L
 #undef INSTR_K
@@ -222,8 +230,8 @@ static_assert(completeInOrder(kEditPosition, H::EditPosition::LAST));
 static_assert(completeInOrder(kKeyboardType, H::KeyboardType::GERMAN));
 static_assert(completeInOrder(kKeyMapType, H::KeyMapType::ALPHANUMERIC_COMPLETE));
 static_assert(completeInOrder(kInstrumentType, H::InstrumentType::TEXT));
-static_assert(completeInOrder(kInstrument, H::Instrument::WEDDERBURN));
-static_assert(std::size(kInstrument) == 34);
+static_assert(completeInOrder(kInstrument, H::Instrument::KERN_EW));
+static_assert(std::size(kInstrument) == 42);
 
 }  // namespace
 

@@ -58,7 +58,9 @@ public:
         ADAM_LABEL,
         KERN_572, KERND_DE, KERN_DS, KERN_FKB, KERN_KB_N, KERN_KFB, KERN_MPS,
         KEYENCE_IL, METTLER_DIALOG, METTLER_PRINT, MITUTOYO, MITUTOYO_LSM_6200, MYWEIGH_HD,
-        OHAUS, OHAUSSPU, PRECISA, SARTORIUS, SCHLAGE_HANDPUNCH, TANITA_TL280, WEDDERBURN
+        OHAUS, OHAUSSPU, PRECISA, SARTORIUS, SCHLAGE_HANDPUNCH, TANITA_TL280, WEDDERBURN,
+        // Added later: stored names and positions of the ones above stay as they were.
+        TOLEDO_CONTINUOUS, RADWAG, SHIMADZU, ST_GS_INDICATOR, RINSTRUM, NCI, FAIRBANKS, KERN_EW
     };
 
     // --- text-valued settings: a default and a validity test each ---

@@ -165,6 +165,7 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) 
     config.abortAutoStartWhenPrevPortNotAvailable =
         n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
     config.ignoreDuplicates = n.getBoolean(QStringLiteral("ignoreDuplicates"), false);
+    config.stableOnly = n.getBoolean(QStringLiteral("stableOnly"), false);
 
     config.setEditOperation(loadChoice<H::EditOperation>(n, "editOperation", allValid));
     config.setEditPosition(loadChoice<H::EditPosition>(n, "editPosition", allValid));
@@ -214,6 +215,7 @@ bool ConfigStore::saveConfig(const Config& config) {
         n.putBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"),
                      config.abortAutoStartWhenPrevPortNotAvailable);
         n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
+        n.putBoolean(QStringLiteral("stableOnly"), config.stableOnly);
         saveChoice(n, "editOperation", config.getEditOperation());
         saveChoice(n, "editPosition", config.getEditPosition());
         n.put(QStringLiteral("editNumCharacters"), config.getEditNumCharacters());

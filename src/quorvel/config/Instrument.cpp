@@ -10,6 +10,7 @@
 #include <span>
 
 #include "quorvel/config/Config.h"
+#include "quorvel/config/LineFormat.h"
 #include "quorvel/util/Bundle.h"
 
 namespace quorvel::config {
@@ -34,6 +35,7 @@ constexpr int SPACE = 4;
 constexpr int STOP_1 = 0;
 constexpr int LF = 10;
 constexpr int CR = 13;
+constexpr int ETX = 3;
 
 struct Serial {
     int bitRate;
@@ -72,25 +74,88 @@ struct Preset {
     unsigned delegated;
 };
 
-// The number most scales send, with optional sign and blanks in front of it.
+// The number most scales send, with optional sign and blanks in front of it. Barcode presets
+// keep it as it always was.
 constexpr const char* NUMBER_REGEX = R"(([-+]?\s*[0-9]*[\.,]?[0-9]+))";
+// The generic reader's number: never starts inside a word, a date or a time, and a comma
+// never starts it ("ST,GS,10.00" is 10.00, not ,10); a number glued to ":" or "/" or to a
+// second point (14.01.2011, 09:43) is a date or time, not a reading.
+constexpr const char* GENERIC_REGEX =
+    R"((?<![\w.:/])([-+]?\s*(?:[0-9]+(?:[.,][0-9]+)?|\.[0-9]+))(?![0-9]|\.[0-9]|[0-9.,]*[:/]))";
+// A unit token right after a number: what tells a weight from IDs, counters and dates.
+#define UNIT_TOKEN R"((?i:kg|mg|g|lbs?|ozt|oz|dwt|ct|gn|gr|tl[a-z]?|mom|t|n|%|pcs|pc)(?![A-Za-z]))"
+// A number followed by a unit (Adam print blocks, Highland, CPWplus).
+constexpr const char* NUMBER_WITH_UNIT = R"(([-+]?\s*[0-9]*[\.,]?[0-9]+)\s*)" UNIT_TOKEN;
 
 constexpr const char* P1 = R"(([\dA-Z]+))";
 // Printable ASCII 0x20..0x7E, spelled out piece by piece; ']' leads so it is taken literally.
 constexpr const char* P2 = R"re(([] !-/\d:-@A-Z[\\^_`a-z{|}~]+))re";
-constexpr const char* P3 = R"(([-+]+[0-9]*[\.,]?[0-9]+))";
+// A&D: the signed value at the start of the line or right after a field separator, so that
+// ID, date and time fields in front of it are passed over; or the MT-format line (no sign).
+constexpr const char* P3 =
+    R"((?|(?:^|[,;\t ])\s*([-+][0-9]*[\.,]?[0-9]+)|^(?:S[ D]| D)\s+(-?[0-9]*[\.,]?[0-9]+)\s*[A-Za-z%]))";
 constexpr const char* P4 = R"(([-+]?\s*[0-9]*[\.,]?[0-9]+)kg)";
-constexpr const char* P5 = R"(Wt\s?([-+]?\s*[0-9]*[\.,]?[0-9]+))";
+// The memory total "Wt." counts as a weight too ("Unit Wt." is turned away by the format).
+constexpr const char* P5 = R"(Wt\.?\s?([-+]?\s*[0-9]*[\.,]?[0-9]+))";
 constexpr const char* P6 = R"(([-+]?\s*[0-9]*[\.,]?[0-9]+)\s?(pcs))";
 constexpr const char* P7 =
     R"(([-+]?\s*[0-9]*[\.,]?[0-9]+)\s?(kg|g|lb|oz|pcs|ct|d|GN|ozt|dwt|MM|TlH|TlC|Tlt|t|N|g2|TlJ))";
 constexpr const char* P8 = R"(^N.*?(-?\s*[0-9]*[\.,]?[0-9]+)\s*kg)";
-constexpr const char* P9 = R"(([+-]+\d*\.?\d+))";
-constexpr const char* P10 = R"(01A([-+]?\s*[0-9]*[\.,]?[0-9]+))";
+// Keyence: only the data field of a known answer (DR, the P.V. item 037 of SR, M0, MS).
+constexpr const char* P9 =
+    R"(^(?:DR,[0-9]{2},|SR,[0-9]{2},037,|M0,|MS,[0-9]{2},)([+-]+\d*\.?\d+))";
+// Mitutoyo: code, any channel 01-99, item letter, then the value.
+constexpr const char* P10 = R"(^[0-9]{2}[A-Z]([-+]?\s*[0-9]*[\.,]?[0-9]+))";
 constexpr const char* P11 = R"(([-+]?\s*[0-9]*\.+[0-9]+))";
-constexpr const char* P12 = R"(\(\s*([0-9]*)\))";
-constexpr const char* P13 = R"(Wg,([-+]?\s*[0-9]*[\.,]?[0-9]+))";
+// Only a verified identity carries an ID.
+constexpr const char* P12 = R"(VERIFIED FOR ID\s*\(\s*([0-9]*)\))";
+// Tanita: the value after a weight header (kg, lb, g), with or without blanks after commas;
+// or the two-letter header format of the WB scales.
+constexpr const char* P13 =
+    R"((?|(?:^|,)\s*W[kpg]\s*,\s*([-+]?\s*[0-9]*\.?[0-9]+)|^S[ D]\s+([-+]?[0-9]*\.?[0-9]+)\s*(?:kg|lb)))";
 constexpr const char* P14 = R"(^0(-?\s+[0-9]*\.?[0-9]+))";
+
+// Kern 572 family: the last number of the line, followed by nothing but an optional unit, so
+// that a leading counter or flag is passed over.
+constexpr const char* KERN_572_REGEX =
+    R"(([-+]?\s*[0-9]*[\.,]?[0-9]+)\s*(?:[A-Za-z%]{1,3}\s*)?$)";
+// Kern KFB/KXS: after the status and gross/net/tare headers, or the three check flags.
+constexpr const char* KERN_KFB_REGEX =
+    R"(^(?:(?:ST|US|GS|NT|TR|GW|TW|G|N|T)\s*[, ]\s*)*(?:[01]{3}(?=[-+]))?([-+]?\s*[0-9]*[\.,]?[0-9]+))";
+// MT-SICS: weight answers and tare answers only.
+constexpr const char* SICS_REGEX = R"(^(?:S [SD]|T S|TA A)\s+(-?\s*[0-9]*[\.,]?[0-9]+))";
+// Mettler print format: identification code or legend, value, unit.
+constexpr const char* METTLER_PRINT_REGEX =
+    R"(^(?:S[ D]| D)?\s*(?:[NGT]\s+)?(-?[0-9]*[\.,]?[0-9]+)\s*[A-Za-z%])";
+constexpr const char* MYWEIGH_REGEX = R"(^:W([- ]?[0-9]*[\.,]?[0-9]+))";
+// Ohaus: the first field, and it must be followed by a unit.
+constexpr const char* OHAUS_REGEX = R"(^\s*(-?\s*[0-9]*[\.,]?[0-9]+)\s+)" UNIT_TOKEN;
+// Precisa: a net line or a plain value with its unit, or an MT-SICS answer.
+constexpr const char* PRECISA_REGEX =
+    R"((?|^\s*(?:N\s*:\s*)?([-+]?\s*[0-9]*[\.,]?[0-9]+)\s*)" UNIT_TOKEN
+    R"(|^S [SD]\s+(-?[0-9]*[\.,]?[0-9]+)))";
+// A number as a bracketing balance writes it: non-verified digits in brackets, and nothing
+// glued to it that would make it a date or a version.
+#define BRACKETED_NUMBER \
+    R"((?=[0-9.,\[]*[0-9])[0-9]*[\.,]?[0-9]*(?:\[[0-9]+\])?(?![0-9.,\[\]]))"
+// Sartorius: an optional ID code of a quantity that is a reading, then the 16-character record.
+constexpr const char* SARTORIUS_REGEX =
+    R"(^(?:(?:N[12]?|G#?|Qnt|Prc|T[12]?)\s+)?([-+]?\s*)" BRACKETED_NUMBER ")";
+// Toledo continuous: the six weight digits after STX and the three status words.
+constexpr const char* TOLEDO_REGEX = R"(\x02[\x20-\xff]{3}([0-9]{6}))";
+constexpr const char* RADWAG_REGEX =
+    R"(^(?:[A-Z]{1,3}\s)?[ ?]\s([-\s]\s*)" BRACKETED_NUMBER ")";
+constexpr const char* SHIMADZU_REGEX =
+    R"(^[SU]?([- ]\s*)" BRACKETED_NUMBER R"()\s*[A-Za-z%])";
+constexpr const char* ST_GS_REGEX =
+    R"(^(?:ST|US)\s*,\s*(?:(?:GS|NT|TR|G|N|T)\s*,?\s*)?([-+]?\s*[0-9]*[\.,]?[0-9]+))";
+constexpr const char* RINSTRUM_REGEX = R"(\x02([- ]\s*[0-9]*\.?[0-9]+)\s*[GNUOEM])";
+constexpr const char* NCI_REGEX = R"(^\s*(-?\s*[0-9]*\.?[0-9]+)\s*(?:lb|kg|oz|g)\b)";
+constexpr const char* FAIRBANKS_REGEX =
+    R"(^\s*(-?[0-9]*\.?[0-9]+)\s+(?:LB|KG|OZ|GM|TN|lb|kg|oz|gm|tn)\b)";
+// Kern EW: sign, value of 7 or 8 characters, unit of 2, check result, stability.
+constexpr const char* KERN_EW_REGEX =
+    R"(^([-+ ][ 0-9.]{7,8})(?=[ A-Za-z%]{2}[LGH ][SUE ]\s*$))";
 
 // clang-format off
 constexpr Sample AND_SAMPLES[] = {
@@ -159,6 +224,48 @@ constexpr Sample WEDDERBURN_SAMPLES[] = {
     {"1", ""},
     {"B@G", ""},
 };
+constexpr Sample TOLEDO_SAMPLES[] = {
+    {"\x02,0 001234000000\r", "0012.34"},
+    {"\x02+3 000525000100\r", "-00052.5"},
+    {"\x02,8 004410000000\r", "0044.10"},
+    {"\x02,4 000000000000\r", ""},
+};
+constexpr Sample RADWAG_SAMPLES[] = {
+    {"      25.040 g  \r\n", "    25.040"},
+    {"? -    2.237 lb \r\n", "-    2.237"},
+    {"v -    0.012 g  \r\n", ""},
+    {"SI ?     7.41[5] g  \r\n", "    7.415"},
+};
+constexpr Sample SHIMADZU_SAMPLES[] = {
+    {"S   42.615g \r", "   42.615"},
+    {"U-    7.31g \r", "-    7.31"},
+    {"     OL    \r", ""},
+};
+constexpr Sample ST_GS_SAMPLES[] = {
+    {"ST,GS,    27.5kg\r\n", "27.5"},
+    {"US,NT,-0012.35,kg\r\n", "-0012.35"},
+    {"OL,GS,        kg\r\n", ""},
+};
+constexpr Sample RINSTRUM_SAMPLES[] = {
+    {"\x02   12.34G   kg \x03", "   12.34"},
+    {"\x02-   0.85NM     \x03", "-   0.85"},
+    {"\x02  999.99O      \x03", ""},
+};
+constexpr Sample NCI_SAMPLES[] = {
+    {"\n  12.34lb\r", "12.34"},
+    {"\n^^^^^^lb\r", ""},
+    {"\n?\r", ""},
+};
+constexpr Sample FAIRBANKS_SAMPLES[] = {
+    {" 1250 LB GR\r\n", "1250"},
+    {" 1240 LB gr\r\n", "1240"},
+    {" --oL--\r\n", ""},
+};
+constexpr Sample KERN_EW_SAMPLES[] = {
+    {"+ 12.3456 G S\r\n", "+ 12.3456"},
+    {"- 0.3120 G U\r\n", "- 0.3120"},
+    {"+ 999.99 G E\r\n", ""},
+};
 // clang-format on
 
 constexpr Serial S_9600_8N1_CR{BR_9600, BITS_8, NONE, STOP_1, CR};
@@ -172,8 +279,8 @@ constexpr Keys NUMERIC = Keys::NUMERIC;
 constexpr std::span<const Sample> NO_SAMPLES{};
 
 // clang-format off
-constexpr std::array<Preset, 34> PRESETS{{
-    {I::GENERIC, S_9600_8N1_CR, NUM, NUMERIC, NUMBER_REGEX, "", "generic.defaultMessage",
+constexpr std::array<Preset, 42> PRESETS{{
+    {I::GENERIC, S_9600_8N1_CR, NUM, NUMERIC, GENERIC_REGEX, "", "generic.defaultMessage",
      NO_SAMPLES, I::GENERIC, OWN},
     {I::BARCODE, S_9600_8N1_CR, TXT, NUMERIC, NUMBER_REGEX, "", "barcode_numeric.defaultMessage",
      NO_SAMPLES, I::BARCODE, OWN},
@@ -188,47 +295,47 @@ constexpr std::array<Preset, 34> PRESETS{{
      I::AND, PATTERN | SAMPLES},
     {I::ADAM_AZEXTRA_WEIGHT, S_4800_8N1_LF, NUM, NUMERIC, P4, "", "adam_azextra.defaultMessage",
      ADAM_AZEXTRA_SAMPLES, I::ADAM_AZEXTRA_WEIGHT, OWN},
-    {I::ADAM_CBK, S_4800_8N1_LF, NUM, NUMERIC, NUMBER_REGEX, "", "adam_cbk.defaultMessage",
+    {I::ADAM_CBK, S_4800_8N1_LF, NUM, NUMERIC, NUMBER_WITH_UNIT, "", "adam_cbk.defaultMessage",
      ADAM_CBK_SAMPLES, I::ADAM_CBK, OWN},
-    {I::ADAM_CPWPLUS, S_9600_8N1_CR, NUM, NUMERIC, NUMBER_REGEX, "", "adam_cpwplus.defaultMessage",
+    {I::ADAM_CPWPLUS, S_9600_8N1_CR, NUM, NUMERIC, NUMBER_WITH_UNIT, "", "adam_cpwplus.defaultMessage",
      ADAM_CPWPLUS_SAMPLES, I::ADAM_CPWPLUS, OWN},
     {I::ADAM_GC_WEIGHT, S_4800_8N1_LF, NUM, NUMERIC, P5, "", nullptr, ADAM_GC_WEIGHT_SAMPLES,
      I::ADAM_GC_WEIGHT, OWN},
     {I::ADAM_GC_PCS, S_4800_8N1_LF, NUM, NUMERIC, P6, "", nullptr, NO_SAMPLES, I::ADAM_GC_PCS, OWN},
-    {I::ADAM_HCB, S_9600_8N1_LF, NUM, NUMERIC, NUMBER_REGEX, "", "adam_hcb.defaultMessage",
+    {I::ADAM_HCB, S_9600_8N1_LF, NUM, NUMERIC, NUMBER_WITH_UNIT, "", "adam_hcb.defaultMessage",
      NO_SAMPLES, I::ADAM_HCB, OWN},
     {I::ADAM_LABEL, S_9600_8N1_LF, NUM, NUMERIC, P7, "", nullptr, NO_SAMPLES, I::ADAM_LABEL, OWN},
-    {I::KERN_572, S_9600_8N1_LF, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::KERN_572, S_9600_8N1_LF, NUM, NUMERIC, KERN_572_REGEX, "", nullptr, NO_SAMPLES,
      I::KERN_572, OWN},
-    {I::KERND_DE, AS_OTHER, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::KERND_DE, AS_OTHER, NUM, NUMERIC, KERN_572_REGEX, "", nullptr, NO_SAMPLES,
      I::KERN_572, SERIAL},
-    {I::KERN_DS, AS_OTHER, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::KERN_DS, AS_OTHER, NUM, NUMERIC, KERN_572_REGEX, "", nullptr, NO_SAMPLES,
      I::KERN_572, SERIAL},
-    {I::KERN_FKB, AS_OTHER, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::KERN_FKB, AS_OTHER, NUM, NUMERIC, KERN_572_REGEX, "", nullptr, NO_SAMPLES,
      I::KERN_572, SERIAL},
-    {I::KERN_KB_N, AS_OTHER, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::KERN_KB_N, AS_OTHER, NUM, NUMERIC, KERN_572_REGEX, "", nullptr, NO_SAMPLES,
      I::KERN_572, SERIAL},
-    {I::KERN_KFB, S_9600_8N1_CR, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::KERN_KFB, S_9600_8N1_CR, NUM, NUMERIC, KERN_KFB_REGEX, "", nullptr, NO_SAMPLES,
      I::KERN_KFB, OWN},
     {I::KERN_MPS, S_9600_8N1_LF, NUM, NUMERIC, P8, "", nullptr, KERN_MPS_SAMPLES, I::KERN_MPS, OWN},
     {I::KEYENCE_IL, S_9600_8N1_LF, NUM, NUMERIC, P9, "", nullptr, KEYENCE_IL_SAMPLES,
      I::KEYENCE_IL, OWN},
-    {I::METTLER_DIALOG, S_9600_8N1_LF, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::METTLER_DIALOG, S_9600_8N1_LF, NUM, NUMERIC, SICS_REGEX, "", nullptr, NO_SAMPLES,
      I::METTLER_DIALOG, OWN},
-    {I::METTLER_PRINT, S_2400_7E1_LF, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES,
+    {I::METTLER_PRINT, S_2400_7E1_LF, NUM, NUMERIC, METTLER_PRINT_REGEX, "", nullptr, NO_SAMPLES,
      I::METTLER_PRINT, OWN},
     {I::MITUTOYO, {BR_2400, BITS_8, NONE, STOP_1, CR}, NUM, NUMERIC, P10, "1\r", nullptr,
      MITUTOYO_SAMPLES, I::MITUTOYO, OWN},
     {I::MITUTOYO_LSM_6200, S_9600_8N1_LF, NUM, NUMERIC, P11, "", nullptr,
      MITUTOYO_LSM_6200_SAMPLES, I::MITUTOYO_LSM_6200, OWN},
-    {I::MYWEIGH_HD, {BR_9600, BITS_8, SPACE, STOP_1, CR}, NUM, NUMERIC, NUMBER_REGEX, "",
+    {I::MYWEIGH_HD, {BR_9600, BITS_8, SPACE, STOP_1, CR}, NUM, NUMERIC, MYWEIGH_REGEX, "",
      "myweigh_hd.defaultMessage", NO_SAMPLES, I::MYWEIGH_HD, OWN},
-    {I::OHAUS, S_9600_8N1_LF, NUM, NUMERIC, NUMBER_REGEX, "", nullptr, NO_SAMPLES, I::OHAUS, OWN},
-    {I::OHAUSSPU, {BR_2400, BITS_7, NONE, STOP_1, LF}, NUM, NUMERIC, NUMBER_REGEX, "", nullptr,
+    {I::OHAUS, S_9600_8N1_LF, NUM, NUMERIC, OHAUS_REGEX, "", nullptr, NO_SAMPLES, I::OHAUS, OWN},
+    {I::OHAUSSPU, {BR_2400, BITS_7, NONE, STOP_1, LF}, NUM, NUMERIC, OHAUS_REGEX, "", nullptr,
      NO_SAMPLES, I::OHAUSSPU, OWN},
-    {I::PRECISA, {BR_9600, BITS_7, EVEN, STOP_1, LF}, NUM, NUMERIC, NUMBER_REGEX, "", nullptr,
+    {I::PRECISA, {BR_9600, BITS_7, EVEN, STOP_1, LF}, NUM, NUMERIC, PRECISA_REGEX, "", nullptr,
      NO_SAMPLES, I::PRECISA, OWN},
-    {I::SARTORIUS, {BR_1200, BITS_7, ODD, STOP_1, LF}, NUM, NUMERIC, NUMBER_REGEX, "",
+    {I::SARTORIUS, {BR_1200, BITS_7, ODD, STOP_1, LF}, NUM, NUMERIC, SARTORIUS_REGEX, "",
      "sartorius.defaultMessage", NO_SAMPLES, I::SARTORIUS, OWN},
     {I::SCHLAGE_HANDPUNCH, S_9600_8N1_LF, NUM, NUMERIC, P12, "", nullptr,
      SCHLAGE_HANDPUNCH_SAMPLES, I::SCHLAGE_HANDPUNCH, OWN},
@@ -236,6 +343,22 @@ constexpr std::array<Preset, 34> PRESETS{{
      I::TANITA_TL280, OWN},
     {I::WEDDERBURN, S_9600_8N1_LF, NUM, NUMERIC, P14, "", nullptr, WEDDERBURN_SAMPLES,
      I::WEDDERBURN, OWN},
+    {I::TOLEDO_CONTINUOUS, S_9600_8N1_CR, NUM, NUMERIC, TOLEDO_REGEX, "",
+     "toledo_continuous.defaultMessage", TOLEDO_SAMPLES, I::TOLEDO_CONTINUOUS, OWN},
+    {I::RADWAG, S_9600_8N1_LF, NUM, NUMERIC, RADWAG_REGEX, "", "radwag.defaultMessage",
+     RADWAG_SAMPLES, I::RADWAG, OWN},
+    {I::SHIMADZU, {BR_1200, BITS_8, NONE, STOP_1, CR}, NUM, NUMERIC, SHIMADZU_REGEX, "",
+     "shimadzu.defaultMessage", SHIMADZU_SAMPLES, I::SHIMADZU, OWN},
+    {I::ST_GS_INDICATOR, S_9600_8N1_LF, NUM, NUMERIC, ST_GS_REGEX, "",
+     "st_gs_indicator.defaultMessage", ST_GS_SAMPLES, I::ST_GS_INDICATOR, OWN},
+    {I::RINSTRUM, {BR_9600, BITS_8, NONE, STOP_1, ETX}, NUM, NUMERIC, RINSTRUM_REGEX, "",
+     "rinstrum.defaultMessage", RINSTRUM_SAMPLES, I::RINSTRUM, OWN},
+    {I::NCI, {BR_9600, BITS_7, EVEN, STOP_1, CR}, NUM, NUMERIC, NCI_REGEX, "W\r",
+     "nci.defaultMessage", NCI_SAMPLES, I::NCI, OWN},
+    {I::FAIRBANKS, S_9600_8N1_LF, NUM, NUMERIC, FAIRBANKS_REGEX, "", "fairbanks.defaultMessage",
+     FAIRBANKS_SAMPLES, I::FAIRBANKS, OWN},
+    {I::KERN_EW, S_9600_8N1_LF, NUM, NUMERIC, KERN_EW_REGEX, "", "kern_ew.defaultMessage",
+     KERN_EW_SAMPLES, I::KERN_EW, OWN},
 }};
 // clang-format on
 
@@ -256,7 +379,7 @@ constexpr bool tableIsConsistent() {
     return true;
 }
 static_assert(tableIsConsistent(), "instrument table out of order or badly delegated");
-static_assert(static_cast<int>(I::WEDDERBURN) + 1 == static_cast<int>(PRESETS.size()));
+static_assert(static_cast<int>(I::KERN_EW) + 1 == static_cast<int>(PRESETS.size()));
 
 const Preset& row(I instrument) {
     return PRESETS[static_cast<std::size_t>(instrument)];
@@ -279,9 +402,8 @@ class PatternCache {
             return *it;
         if (cache_.size() >= MAX_ENTRIES)
             cache_.clear();
-        QRegularExpression re(pattern);
-        // Compile now, under the lock, so that copies handed to other threads are ready.
-        re.optimize();
+        // Compiled now, under the lock, so that copies handed to other threads are ready.
+        QRegularExpression re = LineFormat::compile(pattern);
         cache_.insert(pattern, re);
         return re;
     }
@@ -368,7 +490,11 @@ std::optional<QString> InstrumentPresets::extract(const QString& pattern, int gr
     const QRegularExpression re = patternCache().get(pattern);
     if (!re.isValid())
         return std::nullopt;
-    const QRegularExpressionMatch match = re.match(line);
+    // A line end left over from a two-byte terminator is not part of the line.
+    qsizetype from = 0;
+    while (from < line.size() && (line[from] == u'\r' || line[from] == u'\n'))
+        ++from;
+    const QRegularExpressionMatch match = re.match(line.mid(from));
     if (!match.hasMatch())
         return std::nullopt;
     // A group that did not take part (or does not exist) reads as empty.
@@ -379,7 +505,20 @@ std::optional<QString> InstrumentPresets::extract(const QString& pattern, int gr
 }
 
 std::optional<QString> InstrumentPresets::extract(Instrument instrument, const QString& line) {
-    return extract(getRegEx(instrument), getCaptureGroup(instrument), line);
+    static const auto formats = [] {
+        std::vector<LineFormat> all;
+        for (Instrument i : Setting<Instrument>::values())
+            all.emplace_back(i);
+        return all;
+    }();
+    try {
+        Reading reading = formats[static_cast<std::size_t>(instrument)].read(line);
+        if (!reading.hasValue())
+            return std::nullopt;
+        return reading.text;
+    } catch (const std::invalid_argument&) {
+        return QString("");
+    }
 }
 
 }  // namespace quorvel::config

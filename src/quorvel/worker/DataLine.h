@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <chrono>
+#include <utility>
 
 namespace quorvel::worker {
 
@@ -33,6 +34,14 @@ public:
     QDateTime getDateTime() const;
     bool hasValue() const { return !processedData_.isEmpty(); }
 
+    // Whether the instrument marked the reading as in motion.
+    bool isUnstable() const { return unstable_; }
+    void setUnstable(bool unstable) { unstable_ = unstable; }
+    // A short word on why the line gives nothing ("overload", "not stable, skipped"), shown
+    // beside it in the event log; empty when there is nothing to say.
+    const QString& getRemark() const { return remark_; }
+    void setRemark(QString remark) { remark_ = std::move(remark); }
+
     // Printable ASCII 0x20..0x7E unchanged, every other character as "<" + code + ">".
     static QString transformControlChars(const QString& text);
 
@@ -42,6 +51,8 @@ private:
     int number_;
     Instant instant_;
     bool error_;
+    bool unstable_ = false;
+    QString remark_;
 };
 
 }  // namespace quorvel::worker

@@ -1,6 +1,5 @@
 #include "quorvel/worker/LineProcessor.h"
 
-#include <stdexcept>
 
 #include "quorvel/config/Instrument.h"
 
@@ -13,22 +12,6 @@ namespace {
 
 ConfigHelper::Instrument instrumentOf(const config::Config& settings) {
     return settings.getInstrument().value_or(ConfigHelper::Instrument::GENERIC);
-}
-
-QRegularExpression patternOf(const config::Config& settings) {
-    const QString custom = settings.getCustomRegEx();
-    QRegularExpression pattern(
-        custom.isEmpty() ? InstrumentPresets::getRegEx(instrumentOf(settings)) : custom);
-    if (!pattern.isValid()) {
-        const QString message =
-            QStringLiteral("%1 at position %2 of the pattern %3")
-                .arg(pattern.errorString(), QString::number(pattern.patternErrorOffset()),
-                     pattern.pattern());
-        throw std::invalid_argument(message.toStdString());
-    }
-    // Compiled now, once, rather than on the first line.
-    pattern.optimize();
-    return pattern;
 }
 
 // Text instruments never format, so settings that only matter to numbers (an unreadable
@@ -63,29 +46,17 @@ QString withoutWhitespace(const QString& text) {
 
 LineProcessor::LineProcessor(const config::Config& settings, Mode mode)
     : mode_(mode),
-      pattern_(patternOf(settings)),
-      group_(mode == Mode::BARCODE ? 1
-                                   : InstrumentPresets::getCaptureGroup(instrumentOf(settings))),
+      format_(instrumentOf(settings), settings.getCustomRegEx()),
       editor_(settings),
       remover_(settings),
       formatter_(formatterSettings(settings, mode)) {}
 
-QString LineProcessor::process(const QString& line) {
-    QString text("");
-    // A group the pattern does not have yields nothing rather than a failure.
-    if (group_ >= 0 && group_ <= pattern_.captureCount()) {
-        const QRegularExpressionMatch match = pattern_.match(line);
-        if (match.hasMatch()) {
-            // A group that took no part (the other side of an alternation matched) has no
-            // value to give; an empty line would hide that the pattern does not fit.
-            if (match.capturedStart(group_) < 0)
-                throw std::invalid_argument(
-                    QStringLiteral("Group %1 of the pattern took no part in the match")
-                        .arg(group_)
-                        .toStdString());
-            text = match.captured(group_);
-        }
-    }
+LineProcessor::Outcome LineProcessor::evaluate(const QString& line) {
+    const config::Reading reading = format_.read(line);
+    Outcome out;
+    out.stability = reading.stability;
+    out.reason = reading.reason;
+    QString text = reading.text;
     if (text.isNull())
         text = QString("");
 
@@ -94,13 +65,13 @@ QString LineProcessor::process(const QString& line) {
     if (!remover_.isEmpty() && !text.isEmpty())
         text = remover_.remove(text);
 
-    if (mode_ == Mode::BARCODE)
-        return text;
-
+    if (mode_ == Mode::BARCODE) {
+        out.value = text;
+        return out;
+    }
     text = withoutWhitespace(text);
-    if (text.isEmpty())
-        return QString("");
-    return formatter_.format(text);
+    out.value = text.isEmpty() ? QString("") : formatter_.format(text);
+    return out;
 }
 
 }  // namespace quorvel::worker

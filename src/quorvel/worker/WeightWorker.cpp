@@ -200,8 +200,20 @@ void WeightWorker::processLine(LineProcessor& processor) {
     QString raw = std::exchange(buffer_, QString());
     buffer_.reserve(kInitialBufferCapacity);
     try {
-        QString processed = processor.process(raw);
-        publish(DataLine(std::move(raw), std::move(processed), number, instant, error));
+        LineProcessor::Outcome outcome = processor.evaluate(raw);
+        const bool unstable = outcome.stability == config::Stability::UNSTABLE;
+        QString remark;
+        if (!outcome.reason.isEmpty()) {
+            remark = Bundle::worker().getString(outcome.reason);
+        } else if (unstable && config_.stableOnly && !outcome.value.isEmpty()) {
+            // Shown, grey, but never typed: the instrument said the pan was still moving.
+            outcome.value = QString("");
+            remark = Bundle::worker().getString(QStringLiteral("reading.unstable.skipped"));
+        }
+        DataLine line(std::move(raw), std::move(outcome.value), number, instant, error);
+        line.setUnstable(unstable);
+        line.setRemark(std::move(remark));
+        publish(std::move(line));
     } catch (const std::exception& e) {
         // The line is lost but keeps its number; reading goes on.
         view_.logImportantEvent(kLineErrorPrefix + describe(e));

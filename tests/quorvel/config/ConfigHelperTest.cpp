@@ -134,7 +134,15 @@ std::vector<std::string> expectedRows<H::Instrument>() {
             "SARTORIUS:Sartorius",
             "SCHLAGE_HANDPUNCH:Schlage HandPunch (employee ID)",
             "TANITA_TL280:Tanita TL-280/TL-290",
-            "WEDDERBURN:Wedderburn"};
+            "WEDDERBURN:Wedderburn",
+            "TOLEDO_CONTINUOUS:Toledo continuous (Mettler Toledo IND, Rice Lake, Cardinal, Fairbanks)",
+            "RADWAG:Radwag",
+            "SHIMADZU:Shimadzu",
+            "ST_GS_INDICATOR:Indicator ST,GS (CAS, Tiger, Selleton and others)",
+            "RINSTRUM:Rinstrum R300 / C500",
+            "NCI:NCI protocol (Weigh-Tronix, Avery, Brecknell, Adam MDW)",
+            "FAIRBANKS:Fairbanks (demand output)",
+            "KERN_EW:Kern EW / EG / EWB"};
 }
 
 template <typename E>

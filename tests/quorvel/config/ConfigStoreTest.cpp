@@ -78,6 +78,7 @@ Config customConfig() {
     c.checkForUpdates = false;
     c.abortAutoStartWhenPrevPortNotAvailable = true;
     c.ignoreDuplicates = true;
+    c.stableOnly = true;
     c.portalRestoreToken = "5f0c2a9e-7d41-4b8e-a3f6-token";
     return c;
 }
@@ -179,6 +180,7 @@ TEST(ConfigStoreTest, AnEmptyStoreGivesTheSettingsOfAFreshInstallation) {
     EXPECT_TRUE(c.checkForUpdates);
     EXPECT_FALSE(c.abortAutoStartWhenPrevPortNotAvailable);
     EXPECT_FALSE(c.ignoreDuplicates);
+    EXPECT_FALSE(c.stableOnly);
 }
 
 struct BadValue {
@@ -317,6 +319,7 @@ TEST(ConfigStoreTest, UnreadableIntegersAndFlagsCountAsAbsent) {
         writer.store.node()->put("inputTerminator", "CR");
         writer.store.node()->put("checkForUpdates", "no");
         writer.store.node()->put("ignoreDuplicates", "1");
+        writer.store.node()->put("stableOnly", "yes");
     }
     Store reader(prefs.file());
     Config loaded;
@@ -325,6 +328,7 @@ TEST(ConfigStoreTest, UnreadableIntegersAndFlagsCountAsAbsent) {
     EXPECT_EQ(loaded.getInputTerminator(), 13);
     EXPECT_TRUE(loaded.checkForUpdates);
     EXPECT_FALSE(loaded.ignoreDuplicates);
+    EXPECT_FALSE(loaded.stableOnly);
     EXPECT_EQ(loaded.getDataBits(), 2);  // the neighbours are still read
     EXPECT_TRUE(loaded.minimizeToTray);
 }
@@ -517,7 +521,7 @@ TEST(ConfigStoreTest, ExportThenImportRestoresEverySetting) {
     // One entry per setting except the desktop's permission, and nothing left behind by the
     // atomic write.
     const SettingsXml::Entries entries = SettingsXml::readFile(exported, NODE);
-    EXPECT_EQ(entries.size(), 31u);
+    EXPECT_EQ(entries.size(), 32u);
     for (const auto& entry : entries) EXPECT_NE(entry.first, "portalRestoreToken");
     EXPECT_EQ(QDir(source.dir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 

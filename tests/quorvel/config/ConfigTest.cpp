@@ -48,6 +48,7 @@ std::vector<Mutator> fieldMutators() {
         {"checkForUpdates", [](Config& c) { c.checkForUpdates = false; }},
         {"abortAutoStart", [](Config& c) { c.abortAutoStartWhenPrevPortNotAvailable = false; }},
         {"ignoreDuplicates", [](Config& c) { c.ignoreDuplicates = true; }},
+        {"stableOnly", [](Config& c) { c.stableOnly = true; }},
     };
 }
 
@@ -78,6 +79,7 @@ TEST(ConfigTest, PlainConstructionDefaults) {
     EXPECT_TRUE(c.minimizeToTray && c.notifyWhenMinimizedToTray && c.checkForUpdates &&
                 c.abortAutoStartWhenPrevPortNotAvailable);
     EXPECT_FALSE(c.ignoreDuplicates);
+    EXPECT_FALSE(c.stableOnly);
 }
 
 TEST(ConfigTest, HasChangedSeesEveryFieldButPrevPort) {
@@ -115,6 +117,7 @@ TEST(ConfigTest, FullConstructorPutsEveryArgumentInItsField) {
                        false, false, true);
     Config expected;
     for (const auto& [field, mutate] : fieldMutators()) mutate(expected);
+    expected.stableOnly = false;  // not one of the constructor's arguments
     EXPECT_FALSE(built.hasChanged(expected));
     EXPECT_TRUE(built.getPrevPort().isNull());
     EXPECT_EQ(built.getIgnoreTimeLimit(), "500");

@@ -152,6 +152,31 @@ TEST_F(WeightWorkerPtyTest, AFailedLineUsesUpItsNumber) {
     EXPECT_EQ(lines[0].getRawDataUnchanged(), "=5\r");
 }
 
+TEST_F(WeightWorkerPtyTest, StableOnlySkipsReadingsInMotionAndSaysWhyLinesGiveNothing) {
+    for (bool stableOnly : {false, true}) {
+        SCOPED_TRACE(stableOnly);
+        testsupport::Pty pty;
+        RecordingView view;
+        Config c = settings(ConfigHelper::Instrument::SARTORIUS);
+        c.setPort(QString::fromStdString(pty.slavePath()));
+        c.setInputTerminator(10);
+        c.stableOnly = stableOnly;
+        WeightWorker worker(view, std::move(c));
+        worker.start();
+        // Unstable (no unit), stable, overload; the CR LF pair of each line stays whole.
+        pty.write("+    47.12    \r\n+   123.56 g  \r\nStat        H       \r\n");
+        ASSERT_TRUE(view.waitForLines(3));
+        const auto lines = view.lines();
+        EXPECT_TRUE(lines[0].isUnstable());
+        EXPECT_EQ(lines[0].getProcessedData(), stableOnly ? "" : "47.12");
+        EXPECT_EQ(lines[0].getRemark(), stableOnly ? "not stable, skipped" : "");
+        EXPECT_FALSE(lines[1].isUnstable());
+        EXPECT_EQ(lines[1].getProcessedData(), "123.56");
+        EXPECT_EQ(lines[2].getProcessedData(), "");
+        EXPECT_EQ(lines[2].getRemark(), "overload");
+    }
+}
+
 TEST_F(WeightWorkerPtyTest, BarcodeLinesAreNotFormatted) {
     WeightWorkerBarcode worker(view_, settings(ConfigHelper::Instrument::BARCODE));
     worker.start();
