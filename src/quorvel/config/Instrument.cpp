@@ -77,11 +77,13 @@ struct Preset {
 // The number most scales send, with optional sign and blanks in front of it. Barcode presets
 // keep it as it always was.
 constexpr const char* NUMBER_REGEX = R"(([-+]?\s*[0-9]*[\.,]?[0-9]+))";
-// The generic reader's number: never starts inside a word, a date or a time, and a comma
-// never starts it ("ST,GS,10.00" is 10.00, not ,10); a number glued to ":" or "/" or to a
-// second point (14.01.2011, 09:43) is a date or time, not a reading.
+// The generic reader's number: its digits never start inside a word or right after a point,
+// a comma never starts it ("ST,GS,10.00" is 10.00, not ,10), and digits joined by "/", ":",
+// "-" or a second point (14.01.2011, 2021-03-15, 09:43) are a date or a time, not a reading.
+// A sign may follow a letter (Shimadzu "U-7.31"); bracketed digits belong to the number.
 constexpr const char* GENERIC_REGEX =
-    R"((?<![\w.:/])([-+]?\s*(?:[0-9]+(?:[.,][0-9]+)?|\.[0-9]+))(?![0-9]|\.[0-9]|[0-9.,]*[:/]))";
+    R"(((?:(?<![0-9])[-+])?\s*(?<![\w.])(?<![0-9][-:/]))"
+    R"((?:[0-9]+(?:[\.,][0-9]+)?(?:\[[0-9]+\])?|\.[0-9]+))(?![0-9]|\.[0-9]|[0-9.,]*[:/]|-[0-9]))";
 // A unit token right after a number: what tells a weight from IDs, counters and dates.
 #define UNIT_TOKEN R"((?i:kg|mg|g|lbs?|ozt|oz|dwt|ct|gn|gr|tl[a-z]?|mom|t|n|%|pcs|pc)(?![A-Za-z]))"
 // A number followed by a unit (Adam print blocks, Highland, CPWplus).
@@ -118,15 +120,16 @@ constexpr const char* P14 = R"(^0(-?\s+[0-9]*\.?[0-9]+))";
 // Kern 572 family: the last number of the line, followed by nothing but an optional unit, so
 // that a leading counter or flag is passed over.
 constexpr const char* KERN_572_REGEX =
-    R"(([-+]?\s*[0-9]*[\.,]?[0-9]+)\s*(?:[A-Za-z%]{1,3}\s*)?$)";
+    R"((?<![0-9.,])([-+]?\s*[0-9]*[\.,]?[0-9]+)\s*(?:[A-Za-z%]{1,3}\s*)?$)";
 // Kern KFB/KXS: after the status and gross/net/tare headers, or the three check flags.
 constexpr const char* KERN_KFB_REGEX =
     R"(^(?:(?:ST|US|GS|NT|TR|GW|TW|G|N|T)\s*[, ]\s*)*(?:[01]{3}(?=[-+]))?([-+]?\s*[0-9]*[\.,]?[0-9]+))";
 // MT-SICS: weight answers and tare answers only.
 constexpr const char* SICS_REGEX = R"(^(?:S [SD]|T S|TA A)\s+(-?\s*[0-9]*[\.,]?[0-9]+))";
-// Mettler print format: identification code or legend, value, unit.
+// Mettler print format: identification code, then the net or plain value and its unit;
+// gross and tare lines of a print-out are other quantities.
 constexpr const char* METTLER_PRINT_REGEX =
-    R"(^(?:S[ D]| D)?\s*(?:[NGT]\s+)?(-?[0-9]*[\.,]?[0-9]+)\s*[A-Za-z%])";
+    R"(^(?:S[ D]| D)?\s*(?:(?:N|NET|Net)\s*:?\s+)?(-?[0-9]*[\.,]?[0-9]+)\s*[A-Za-z%])";
 constexpr const char* MYWEIGH_REGEX = R"(^:W([- ]?[0-9]*[\.,]?[0-9]+))";
 // Ohaus: the first field, and it must be followed by a unit.
 constexpr const char* OHAUS_REGEX = R"(^\s*(-?\s*[0-9]*[\.,]?[0-9]+)\s+)" UNIT_TOKEN;

@@ -49,18 +49,26 @@ struct RuleRow {
     {R"(^S \+)", OVERLOAD}, {R"(^S -)", UNDERLOAD}, {R"(^S I)", BUSY}, {R"(^S L)", ERROR}, \
         {R"(^E[SLT]\s*$)", ERROR}
 
+// A date (14.01.2011, 2021/03/15, 03-15-21) or a time (09:43) somewhere in the line.
+constexpr const char* DATE_OR_TIME =
+    R"(\b[0-9]{1,4}([./-])[0-9]{1,2}\1[0-9]{2,4}\b|\b[0-9]{1,2}:[0-9]{2}\b)";
+
 // What every instrument may send instead of a reading, for the generic reader.
 #define COMMON_STATUS                                                                    \
     {R"((?:^|[\s,;])(?:OL|oL|--oL--)(?:[\s,;]|$))", OVERLOAD},                           \
         {R"((?:^|[\s,;])--uL--(?:[\s,;]|$))", UNDERLOAD}, {R"(^\^\s)", OVERLOAD},        \
         {R"(^v\s)", UNDERLOAD}, {R"(^\s*(?:Stat\s+)?H{1,2}\s*$)", OVERLOAD},             \
         {R"(^\s*(?:Stat\s+)?L{1,2}\s*$)", UNDERLOAD}, {R"(\bErr(?:or)?\b)", ERROR},      \
-        {R"(^\s*Stat\b)", SILENT}, {R"(^S[I ][+-]?\s*$)", OUT_OF_RANGE}, {R"(^S I)", BUSY}
+        {R"(^\s*Stat\b)", SILENT}, {R"(^S[I ][+-]?\s*$)", OUT_OF_RANGE}, {R"(^S I)", BUSY},  \
+        {R"(\^{3,})", OVERLOAD}, {R"(_{3,})", UNDERLOAD},                                  \
+        {R"(\x02[- ][ 0-9.]{7}O)", OVERLOAD}, {R"(\x02[- ][ 0-9.]{7}U)", UNDERLOAD},        \
+        {R"(\x02[- ][ 0-9.]{7}E)", ERROR}, {R"(^(?:SN|ID|TN)\s*,)", SILENT},               \
+        {R"(^I[0-9]+ [AB]\b)", SILENT}
 
 const RuleRow& rowFor(I instrument) {
     // clang-format off
     static const RuleRow GENERIC{{COMMON_STATUS},
-        R"(^\s*(?:US\s*[, ]|\?\s|S D|SD\s|U[-\s]))", nullptr,
+        R"(^\s*(?:US\s*[, ]|\?\s|S D|SD\s|U[-\s])|^[A-Z]{1,3}\s\?\s|\s(?:gr|nt)\s*$)", nullptr,
         R"(^\s*(?:ST\s*[, ]|S S|S\s|S[-\s]))", DECODE_TOLEDO | BRACKETS};
     static const RuleRow NOTHING{{}, nullptr, nullptr, nullptr, NO_FLAGS};
     static const RuleRow AND{{
@@ -68,8 +76,8 @@ const RuleRow& rowFor(I instrument) {
             {R"(^SI\b)", OUT_OF_RANGE},
             {R"(^(?:SN|ID|TN)\s*[,;\t ])", SILENT},
             {R"(^\s*(?:MODEL|S/N|ID\b|DATE|TIME|END|SIGNATURE|CAL|TARGET|SPAN|REF))", SILENT}},
-        R"((?:^|[,;\t])US[,;\t]|^[S ]D\s)", R"((?:^|[,;\t])(?:PT|TR|T )[,;\t])",
-        R"((?:^|[,;\t])(?:ST|QT|WT)[,;\t]|^S\s)", NINES};
+        R"((?:^|[,;\t])US[,;\t\s]|^[S ]D\s)", R"((?:^|[,;\t])(?:PT|TR|T )[,;\t\s])",
+        R"((?:^|[,;\t])(?:ST|QT|WT)[,;\t\s]|^S\s)", NINES};
     static const RuleRow ADAM_PRINT{{
             {R"(^\s*Unit\s*Wt)", SILENT},
             {R"(^\s*(?:Date|Time|Scale\s*ID|User\s*ID|ID|No\.|Total|add:))", SILENT}},
@@ -79,7 +87,7 @@ const RuleRow& rowFor(I instrument) {
     static const RuleRow ADAM_HCB{{
             {R"(^\s*(?:No\.|Total|Date|Time|ID))", SILENT}},
         R"(^\s*US)", nullptr, R"(^\s*ST)", NO_FLAGS};
-    static const RuleRow KERN_572{{{R"(\bError\b)", ERROR}},
+    static const RuleRow KERN_572{{{R"(\bError\b)", ERROR}, {DATE_OR_TIME, SILENT}},
         R"(^\s*\?|[0-9]\s*$)", nullptr, nullptr, NO_FLAGS};
     static const RuleRow KERN_KFB{{
             {R"(^\s*OL\b)", OVERLOAD},
@@ -94,7 +102,7 @@ const RuleRow& rowFor(I instrument) {
     static const RuleRow SICS{{SICS_STATUS},
         R"(^S D)", R"(^TA? )", R"(^S S)", NO_FLAGS};
     static const RuleRow METTLER_PRINT{{{R"(^SI)", OUT_OF_RANGE}},
-        R"(^[S ]D)", R"(^\s*T\s)", nullptr, NO_FLAGS};
+        R"(^[S ]D)", nullptr, nullptr, NO_FLAGS};
     static const RuleRow MITUTOYO{{{R"(^9[0-9]\s*$)", ERROR}},
         nullptr, nullptr, nullptr, NO_FLAGS};
     static const RuleRow MYWEIGH{{{R"(^:M)", ERROR}},
