@@ -123,7 +123,7 @@ constexpr const char* KERN_572_REGEX =
     R"((?<![0-9.,])([-+]?\s*[0-9]*[\.,]?[0-9]+)\s*(?:[A-Za-z%]{1,3}\s*)?$)";
 // Kern KFB/KXS: after the status and gross/net/tare headers, or the three check flags.
 constexpr const char* KERN_KFB_REGEX =
-    R"(^(?:(?:ST|US|GS|NT|TR|GW|TW|G|N|T)\s*[, ]\s*)*(?:[01]{3}(?=[-+]))?([-+]?\s*[0-9]*[\.,]?[0-9]+))";
+    R"(^(?:(?:ST|US|GS|NT|TR|GW|TW|G|N|T)\s*[, ]\s*)*(?:[01]{3}\s*(?=[-+]))?([-+]?\s*[0-9]*[\.,]?[0-9]+))";
 // MT-SICS: weight answers and tare answers only.
 constexpr const char* SICS_REGEX = R"(^(?:S [SD]|T S|TA A)\s+(-?\s*[0-9]*[\.,]?[0-9]+))";
 // Mettler print format: identification code, then the net or plain value and its unit;
