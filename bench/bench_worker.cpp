@@ -76,10 +76,14 @@ class CountingView : public WeightWorkerView {
     QEventLoop* loop = nullptr;
 };
 
-Config scaleSettings(const testsupport::Pty& pty) {
-    Config c = InstrumentPresets::getDefaultConfig(ConfigHelper::Instrument::GENERIC);
-    c.setInstrument(ConfigHelper::Instrument::GENERIC);
+Config scaleSettings(const testsupport::Pty& pty,
+                     ConfigHelper::Instrument instrument = ConfigHelper::Instrument::GENERIC) {
+    Config c = InstrumentPresets::getDefaultConfig(instrument);
+    c.setInstrument(instrument);
     c.setPort(QString::fromStdString(pty.slavePath()));
+    // A pseudo-terminal carries 8 bits without parity only, whatever the preset's framing.
+    c.setDataBits(3);
+    c.setParity(0);
     return c;
 }
 
@@ -98,6 +102,20 @@ std::string scaleLines(long long count, int terminator, long long first = 0) {
         } else {
             out += static_cast<char>(terminator);
         }
+    }
+    return out;
+}
+
+// A Sartorius balance's output with an ID code, "N1    +111.25507 mg " and CR LF, the value
+// changing in its last digits.
+std::string sartoriusLines(long long count) {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(count) * 24);
+    char line[64];
+    for (long long i = 0; i < count; ++i) {
+        std::snprintf(line, sizeof line, "N1    +111.%05d mg \r\n",
+                      25507 + static_cast<int>(i % 97));
+        out += line;
     }
     return out;
 }
@@ -246,6 +264,9 @@ void BM_WorkerThroughput(benchmark::State& state) {
         return;
     }
     const long long count = state.range(0);
+    // 0: the generic preset on scale lines; 1: the Sartorius preset on its balance's lines.
+    const bool sartorius = state.range(1) == 1;
+    state.SetLabel(sartorius ? "SARTORIUS" : "GENERIC");
     double totalSeconds = 0;
     double readerCpu = 0;
     double uiCpu = 0;
@@ -253,8 +274,10 @@ void BM_WorkerThroughput(benchmark::State& state) {
     for (auto _ : state) {
         testsupport::Pty pty;
         CountingView view;
-        Config settings = scaleSettings(pty);
-        const std::string bytes = scaleLines(count, settings.getInputTerminator());
+        Config settings = scaleSettings(pty, sartorius ? ConfigHelper::Instrument::SARTORIUS
+                                                       : ConfigHelper::Instrument::GENERIC);
+        const std::string bytes =
+            sartorius ? sartoriusLines(count) : scaleLines(count, settings.getInputTerminator());
         WeightWorker worker(view, std::move(settings));
         const long reader = readingThread(worker);
         if (reader < 0) {
@@ -288,7 +311,8 @@ void BM_WorkerThroughput(benchmark::State& state) {
     state.counters["ui_us_per_line"] = 1e6 * uiCpu / lines;
 }
 BENCHMARK(BM_WorkerThroughput)
-    ->Arg(200000)
+    ->Args({200000, 0})
+    ->Args({200000, 1})
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -1,5 +1,7 @@
 #include "SimPresets.h"
 
+#include "SimFormats.h"
+
 #include <QByteArray>
 #include <QRegularExpression>
 #include <QString>
@@ -13,6 +15,7 @@
 #include "quorvel/config/Config.h"
 #include "quorvel/config/ConfigHelper.h"
 #include "quorvel/config/Instrument.h"
+#include "quorvel/config/LineFormat.h"
 
 namespace tools {
 
@@ -21,6 +24,7 @@ namespace {
 using quorvel::config::Config;
 using quorvel::config::ConfigHelper;
 using quorvel::config::InstrumentPresets;
+using quorvel::config::LineFormat;
 using quorvel::config::Setting;
 using Instrument = ConfigHelper::Instrument;
 
@@ -37,6 +41,14 @@ QString textOf(const std::string& bytes) {
 
 std::string utf8(const QString& text) {
     return text.toStdString();
+}
+
+// A line of the instrument's with its terminator, added unless the line ends with it.
+std::string framedBy(const std::string& line, const std::string& terminator) {
+    const bool ends =
+        line.size() >= terminator.size() &&
+        line.compare(line.size() - terminator.size(), terminator.size(), terminator) == 0;
+    return ends ? line : line + terminator;
 }
 
 // What the reading program takes from a line, before blanks are dropped and numbers formatted.
@@ -92,18 +104,17 @@ std::vector<std::vector<std::string>> commonLineSets(bool text) {
 // exactly as written.
 std::optional<DriftFormat> driftFormatFrom(Instrument instrument, const std::string& line,
                                            const std::string& terminator) {
-    const std::string framed =
-        line.size() >= terminator.size() &&
-                line.compare(line.size() - terminator.size(), terminator.size(), terminator) == 0
-            ? line
-            : line + terminator;
-    const QRegularExpression pattern(InstrumentPresets::getRegEx(instrument));
-    const QRegularExpressionMatch match = pattern.match(textOf(framed));
+    const std::string framed = framedBy(line, terminator);
+    // Matched as the program matches it: compiled the same way, a line end left at the start
+    // of the line (the LF of CR LF on a CR preset) skipped.
+    const QRegularExpression pattern = LineFormat::compile(InstrumentPresets::getRegEx(instrument));
+    const size_t from = std::min(line.find_first_not_of("\r\n"), line.size());
+    const QRegularExpressionMatch match = pattern.match(textOf(framed.substr(from)));
     const int group = InstrumentPresets::getCaptureGroup(instrument);
     if (!match.hasMatch() || match.capturedStart(group) < 0) {
         return std::nullopt;
     }
-    const auto start = static_cast<size_t>(match.capturedStart(group));
+    const auto start = from + static_cast<size_t>(match.capturedStart(group));
     const auto length = static_cast<size_t>(match.capturedLength(group));
     if (start + length > line.size()) {
         return std::nullopt;
@@ -117,12 +128,7 @@ std::optional<DriftFormat> driftFormatFrom(Instrument instrument, const std::str
     for (long long units : {DriftScale::MIN_WEIGHT * one, 12 * one + one / 3,
                             DriftScale::MAX_WEIGHT * one - 1, DriftScale::MAX_WEIGHT * one + 20}) {
         for (bool stable : {false, true}) {
-            std::string drifted = format.line(units, stable);
-            if (drifted.size() < terminator.size() ||
-                drifted.compare(drifted.size() - terminator.size(), terminator.size(),
-                                terminator) != 0) {
-                drifted += terminator;
-            }
+            const std::string drifted = framedBy(format.line(units, stable), terminator);
             if (valueIn(instrument, drifted) != shape->render(units)) {
                 return std::nullopt;
             }
@@ -154,6 +160,13 @@ Preset presetFor(Instrument instrument) {
         p.lines.push_back(bytesOf(sample));
         p.values.push_back(bytesOf(expected));
     }
+    const size_t sampleCount = p.lines.size();
+    // What the maker's instruments also send, lines that must not be typed among them.
+    for (FormatLine& f : formatLines(p.name)) {
+        p.lines.push_back(std::move(f.bytes));
+        p.values.push_back(std::move(f.value));
+    }
+    const size_t formatCount = p.lines.size() - sampleCount;
     const bool ownSamples = !p.lines.empty();
     if (!ownSamples) {
         const auto sets = commonLineSets(text);
@@ -179,32 +192,46 @@ Preset presetFor(Instrument instrument) {
     if (!p.dataCommand.empty()) {
         p.description += "; answers the data command " + readableBytes(p.dataCommand);
     }
-    p.description += ownSamples ? "; " + std::to_string(p.lines.size()) +
-                                      (p.lines.size() == 1 ? " sample line" : " sample lines")
-                                : "; no samples of its own";
+    if (sampleCount > 0) {
+        p.description += "; " + std::to_string(sampleCount) +
+                         (sampleCount == 1 ? " sample line" : " sample lines");
+    }
+    if (formatCount > 0) {
+        p.description += "; " + std::to_string(formatCount) +
+                         (formatCount == 1 ? " line" : " lines") + " of its maker's formats";
+    }
+    if (!ownSamples) {
+        p.description += "; no samples of its own";
+    }
 
     if (text) {
         p.noDrift = "--drift plays a scale, but " + p.name + " reads text";
         return p;
     }
-    // Shortest samples first, those with decimals before whole numbers.
-    std::vector<std::string> candidates;
-    for (size_t i = 0; i < p.lines.size(); ++i) {
-        if (!p.values[i].empty()) {
-            candidates.push_back(p.lines[i]);
-        }
-    }
+    // Only lines the preset reads a value from; the samples before the maker's other formats,
+    // in each the shortest first, those with decimals before whole numbers.
     auto hasDecimals = [&](const std::string& line) {
-        const std::string v = valueIn(instrument, line + p.terminator);
+        const std::string v = valueIn(instrument, framedBy(line, p.terminator));
         return v.find_first_of(".,") != std::string::npos;
     };
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [&](const std::string& a, const std::string& b) {
-                         if (hasDecimals(a) != hasDecimals(b)) {
-                             return hasDecimals(a);
-                         }
-                         return a.size() < b.size();
-                     });
+    std::vector<std::string> candidates;
+    for (auto [begin, end] :
+         {std::pair{size_t{0}, sampleCount}, std::pair{sampleCount, sampleCount + formatCount}}) {
+        const auto first = static_cast<std::ptrdiff_t>(candidates.size());
+        for (size_t i = begin; i < end; ++i) {
+            if (!p.values[i].empty() &&
+                !valueIn(instrument, framedBy(p.lines[i], p.terminator)).empty()) {
+                candidates.push_back(p.lines[i]);
+            }
+        }
+        std::stable_sort(candidates.begin() + first, candidates.end(),
+                         [&](const std::string& a, const std::string& b) {
+                             if (hasDecimals(a) != hasDecimals(b)) {
+                                 return hasDecimals(a);
+                             }
+                             return a.size() < b.size();
+                         });
+    }
     for (const auto& set : commonLineSets(false)) {
         candidates.insert(candidates.end(), set.begin(), set.end());
     }

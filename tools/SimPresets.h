@@ -8,8 +8,9 @@
 namespace tools {
 
 // Every instrument preset of the program under its constant name (MITUTOYO, KERN_MPS, ...),
-// then "scale" for the GENERIC preset. Each sends the preset's own sample lines with the
-// preset's terminator; a preset without samples sends a common line set its pattern reads.
+// then "scale" for the GENERIC preset. Each sends the preset's own sample lines, then the lines
+// of its maker's other formats (SimFormats.h), with the preset's terminator; a preset with
+// neither sends a common line set its pattern reads.
 const std::vector<Preset>& instrumentPresets();
 
 // The --list-presets table.

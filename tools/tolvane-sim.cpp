@@ -522,12 +522,15 @@ as "reader sent: ...".
 
 What to send (one of these; --line and --file may be repeated and mixed):
   --preset NAME       an instrument preset of Tolvane: sends its sample lines,
-                      each with the preset's input terminator (unless the sample
-                      already ends in it), and first prints the line settings to
-                      choose in Tolvane and the value Tolvane reads from each
-                      line. NAME is the preset's constant name in any case
-                      (mitutoyo, kern_mps, and_em, ...); "scale" is the GENERIC
-                      preset. --line/--file replace its lines, --terminator its
+                      then, for some makers, lines their instruments send in
+                      other layouts (status, header and overload lines among
+                      them), each with the preset's input terminator (unless
+                      the line already ends in it), and first prints the line
+                      settings to choose in Tolvane and the value Tolvane reads
+                      from each line ("no value": nothing is typed). NAME is
+                      the preset's constant name in any case (mitutoyo,
+                      kern_mps, and_em, ...); "scale" is the GENERIC preset.
+                      --line/--file replace its lines, --terminator its
                       terminator.
   --list-presets      list the presets and exit (also: --preset list)
   --line TEXT         send TEXT; \r \n \t \\ and \xHH stand for those bytes

@@ -13,8 +13,13 @@
 #include <string>
 #include <vector>
 
+#include <QByteArray>
+
+#include "SimFormats.h"
+#include "SimPresets.h"
 #include "ToolProcess.h"
 #include "quorvel/config/ConfigHelper.h"
+#include "quorvel/config/Instrument.h"
 #include "support/Pty.h"
 
 #ifndef TOLVANE_SIM
@@ -25,8 +30,17 @@ namespace {
 
 using namespace toolstest;
 using quorvel::config::ConfigHelper;
+using quorvel::config::InstrumentPresets;
 using quorvel::config::Setting;
+using Instrument = ConfigHelper::Instrument;
 using Args = std::vector<std::string>;
+
+std::string withTerminator(const std::string& line, const std::string& terminator) {
+    const bool ends =
+        line.size() >= terminator.size() &&
+        line.compare(line.size() - terminator.size(), terminator.size(), terminator) == 0;
+    return ends ? line : line + terminator;
+}
 
 TEST(SimDataCommand, AnsweringOnlyEachCommandGetsTheNextSampleAndNothingComesUnasked) {
     Child sim({TOLVANE_SIM, "--preset", "Mitutoyo", "--answer-only"});
@@ -46,6 +60,11 @@ TEST(SimDataCommand, AnsweringOnlyEachCommandGetsTheNextSampleAndNothingComesUna
     EXPECT_EQ(reader.read(13, 5000), "01A-001.1805\r");
     reader.write("xyz1\r");
     EXPECT_EQ(reader.read(8, 5000), "+123.45\r");
+    // Then the gauge's other answers.
+    for (const tools::FormatLine& line : tools::formatLines("MITUTOYO")) {
+        reader.write("1\r");
+        EXPECT_EQ(reader.read(line.bytes.size(), 5000), line.bytes);
+    }
     EXPECT_EQ(sim.waitExit(10000), 0) << sim.errors();
     EXPECT_NE(
         sim.output().find("Data command 1<13>: each one received is answered with the next line"),
@@ -53,6 +72,23 @@ TEST(SimDataCommand, AnsweringOnlyEachCommandGetsTheNextSampleAndNothingComesUna
         << sim.output();
     EXPECT_NE(sim.output().find("sent: 01A+001.1920<13> (answer to 1<13>)"), std::string::npos)
         << sim.output();
+}
+
+TEST(SimDataCommand, NciAnswersEachWeightCommandWithTheNextSample) {
+    Child sim({TOLVANE_SIM, "--preset", "nci", "--answer-only"});
+    const std::string port = portOf(sim);
+    ASSERT_FALSE(port.empty());
+    SlaveEnd reader(port);
+    ASSERT_TRUE(reader.ok());
+    EXPECT_EQ(reader.read(1, 1500), "");
+    const auto samples = InstrumentPresets::getTestStrings(Instrument::NCI);
+    ASSERT_FALSE(samples.empty());
+    for (const auto& [sample, value] : samples) {
+        reader.write("W\r");
+        const std::string line = withTerminator(sample.toStdString(), "\r");
+        EXPECT_EQ(reader.read(line.size(), 5000), line);
+    }
+    EXPECT_EQ(sim.waitExit(10000), 0) << sim.errors();
 }
 
 TEST(SimDataCommand, OwnCommandForOwnLinesAndBurstsGetOneAnswerEach) {
@@ -202,6 +238,35 @@ TEST(SimRaw, SendsTheEscapedBytesExactlyWithoutTerminator) {
     EXPECT_EQ(framed.bytes, std::string("A\0B\r", 4));
 }
 
+// Every line a preset plays reads back through the program's own extraction as the simulator
+// says: its value, or nothing from a line that must not be typed. The maker's other formats
+// come after the preset's samples.
+TEST(SimPresetLines, EveryLineReadsBackAsTheSimulatorClaims) {
+    for (const tools::Preset& p : tools::instrumentPresets()) {
+        SCOPED_TRACE(p.name);
+        const Instrument instrument =
+            p.name == "scale" ? Instrument::GENERIC
+                              : Setting<Instrument>::fromName(QString::fromStdString(p.name));
+        ASSERT_EQ(p.values.size(), p.lines.size());
+        for (size_t i = 0; i < p.lines.size(); ++i) {
+            const std::string line = withTerminator(p.lines[i], p.terminator);
+            const QByteArray read =
+                InstrumentPresets::extract(
+                    instrument, InstrumentPresets::textFromBytes(
+                                    QByteArray(line.data(), static_cast<qsizetype>(line.size()))))
+                    .value_or(QString())
+                    .toLatin1();
+            EXPECT_EQ(std::string(read.constData(), static_cast<size_t>(read.size())), p.values[i])
+                << "line " << i + 1 << ": " << tools::readableBytes(line);
+        }
+        const auto formats = tools::formatLines(p.name);
+        ASSERT_LE(formats.size(), p.lines.size());
+        for (size_t k = 0; k < formats.size(); ++k) {
+            EXPECT_EQ(p.lines[p.lines.size() - formats.size() + k], formats[k].bytes);
+        }
+    }
+}
+
 TEST(SimDevice, GetsThePresetsSpeedAndIsRaw) {
     testsupport::Pty pty;
     termios t{};
@@ -260,6 +325,8 @@ TEST(SimPresetList, NamesEveryInstrumentPresetAndTheScale) {
                            "command 1<13>"),
                   std::string::npos)
             << out;
+        EXPECT_NE(out.find("  RINSTRUM "), std::string::npos) << out;
+        EXPECT_NE(out.find("answers the data command W<13>"), std::string::npos) << out;
         EXPECT_EQ(out.find("PORT"), std::string::npos);
     }
 }

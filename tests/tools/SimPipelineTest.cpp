@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "SimPresets.h"
 #include "ToolProcess.h"
 #include "quorvel/config/Config.h"
 #include "quorvel/config/ConfigHelper.h"
@@ -76,10 +77,15 @@ std::vector<InstrumentPresets::TestString> samplesOf(Instrument instrument) {
     return out;
 }
 
-std::vector<Instrument> instrumentsWithSamples() {
+// What the simulator plays for the preset: its samples, then lines of the maker's formats.
+const tools::Preset& simPreset(Instrument instrument) {
+    return *tools::findPreset(nameOf(instrument), tools::instrumentPresets());
+}
+
+std::vector<Instrument> instrumentsWithOwnLines() {
     std::vector<Instrument> out;
     for (Instrument instrument : Setting<Instrument>::values()) {
-        if (!samplesOf(instrument).empty()) {
+        if (simPreset(instrument).ownSamples) {
             out.push_back(instrument);
         }
     }
@@ -247,6 +253,7 @@ class SamplePresetReplay : public ::testing::TestWithParam<Instrument> {
 TEST_P(SamplePresetReplay, EverySampleGivesItsExpectedValueInOrder) {
     const Instrument instrument = GetParam();
     const auto samples = samplesOf(instrument);
+    const tools::Preset& preset = simPreset(instrument);
     const Config defaults = InstrumentPresets::getDefaultConfig(instrument);
     const char terminator = static_cast<char>(defaults.getInputTerminator());
 
@@ -263,17 +270,18 @@ TEST_P(SamplePresetReplay, EverySampleGivesItsExpectedValueInOrder) {
 
     EXPECT_THAT(header.lines, ::testing::Contains(::testing::StartsWith(settingsLine(defaults))))
         << sim.output();
-    ASSERT_EQ(header.promised.size(), samples.size()) << sim.output();
-    for (size_t i = 0; i < samples.size(); ++i) {
-        EXPECT_EQ(header.promised[i].value, latin1(samples[i].second))
-            << "printed value of sample " << i;
+    // The samples come first; lines of the maker's other formats may follow.
+    ASSERT_EQ(header.promised.size(), preset.lines.size()) << sim.output();
+    ASSERT_LE(samples.size(), preset.lines.size());
+    for (size_t i = 0; i < preset.lines.size(); ++i) {
+        const std::string value = i < samples.size() ? latin1(samples[i].second) : preset.values[i];
+        EXPECT_EQ(header.promised[i].value, value) << "printed value of line " << i;
     }
 
-    // Each sample as the instrument sends it: its bytes, then the terminator unless it is there.
+    // Each line as the instrument sends it: its bytes, then the terminator unless it is there.
     std::vector<std::string> sent;
     size_t lineCount = 0;
-    for (const auto& [sample, expected] : samples) {
-        std::string bytes = latin1(sample);
+    for (std::string bytes : preset.lines) {
         if (bytes.back() != terminator) {
             bytes += terminator;
         }
@@ -295,8 +303,8 @@ TEST_P(SamplePresetReplay, EverySampleGivesItsExpectedValueInOrder) {
     // The lines are cut at the terminator, so one sample can make several lines; put them back
     // together and look at what each sample yielded.
     size_t next = 0;
-    for (size_t s = 0; s < samples.size(); ++s) {
-        SCOPED_TRACE("sample " + std::to_string(s) + ": " + latin1(samples[s].first));
+    for (size_t s = 0; s < sent.size(); ++s) {
+        SCOPED_TRACE("line " + std::to_string(s) + ": " + sent[s]);
         std::string joined;
         std::vector<std::string> extracted;
         std::vector<std::string> typed;
@@ -311,7 +319,7 @@ TEST_P(SamplePresetReplay, EverySampleGivesItsExpectedValueInOrder) {
             }
         }
         ASSERT_EQ(joined, sent[s]);
-        const std::string expected = latin1(samples[s].second);
+        const std::string expected = header.promised[s].value;
         if (expected.empty()) {
             EXPECT_THAT(extracted, ::testing::IsEmpty());
             EXPECT_THAT(typed, ::testing::IsEmpty());
@@ -325,7 +333,8 @@ TEST_P(SamplePresetReplay, EverySampleGivesItsExpectedValueInOrder) {
     EXPECT_EQ(sim.waitExit(10000), 0) << sim.errors();
 }
 
-INSTANTIATE_TEST_SUITE_P(Presets, SamplePresetReplay, ::testing::ValuesIn(instrumentsWithSamples()),
+INSTANTIATE_TEST_SUITE_P(Presets, SamplePresetReplay,
+                         ::testing::ValuesIn(instrumentsWithOwnLines()),
                          [](const ::testing::TestParamInfo<Instrument>& info) {
                              return nameOf(info.param);
                          });
@@ -438,7 +447,7 @@ TEST_P(DriftReplay, ReadingsAreReadableCreepAndHold) {
 
 INSTANTIATE_TEST_SUITE_P(Presets, DriftReplay,
                          ::testing::Values("scale", "and_simple", "keyence_il", "wedderburn",
-                                           "adam_gc_weight", "tanita_tl280", "kern_mps",
-                                           "mitutoyo"));
+                                           "adam_gc_weight", "tanita_tl280", "kern_mps", "mitutoyo",
+                                           "sartorius", "rinstrum"));
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "quorvel/config/LineFormat.h"
 
+#include <QStringList>
+
 #include <array>
 #include <cstddef>
 #include <initializer_list>
@@ -51,7 +53,7 @@ struct RuleRow {
 
 // A date (14.01.2011, 2021/03/15, 03-15-21) or a time (09:43) somewhere in the line.
 constexpr const char* DATE_OR_TIME =
-    R"(\b[0-9]{1,4}([./-])[0-9]{1,2}\1[0-9]{2,4}\b|\b[0-9]{1,2}:[0-9]{2}\b)";
+    R"(\b[0-9]{1,4}[./-][0-9]{1,2}[./-][0-9]{2,4}\b|\b[0-9]{1,2}:[0-9]{2}\b)";
 
 // What every instrument may send instead of a reading, for the generic reader.
 #define COMMON_STATUS                                                                    \
@@ -274,7 +276,10 @@ bool onlyNines(const QString& value) {
 }  // namespace
 
 struct LineFormat::Rules {
-    std::vector<std::pair<QRegularExpression, QString>> rejections;
+    // Every rejection of the preset in one expression, one group per rule: one search per
+    // line instead of one per rule. The rules have no groups of their own.
+    QRegularExpression rejection;
+    std::vector<QString> reasons;  // per group, from group 1
     QRegularExpression unstable, tare, stable;
     unsigned flags = NO_FLAGS;
 
@@ -285,10 +290,13 @@ struct LineFormat::Rules {
             for (std::size_t i = 0; i < count; ++i) {
                 const RuleRow& row = rowFor(static_cast<I>(i));
                 Rules& r = out[i];
-                for (const Rejection& rej : row.rejections)
-                    r.rejections.emplace_back(compile(QString::fromLatin1(rej.pattern)),
-                                              rej.reason ? QString::fromLatin1(rej.reason)
-                                                         : QString());
+                QStringList alternatives;
+                for (const Rejection& rej : row.rejections) {
+                    alternatives << u'(' + QString::fromLatin1(rej.pattern) + u')';
+                    r.reasons.push_back(rej.reason ? QString::fromLatin1(rej.reason) : QString());
+                }
+                if (!alternatives.isEmpty())
+                    r.rejection = compile(alternatives.join(u'|'));
                 r.unstable = optionalPattern(row.unstable);
                 r.tare = optionalPattern(row.tare);
                 r.stable = optionalPattern(row.stable);
@@ -332,10 +340,16 @@ bool LineFormat::marksStability(Instrument instrument) {
 Reading LineFormat::read(const QString& received) const {
     const QString line = received.mid(strayLineEnds(received));
     const Rules& rules = *rules_;
-    for (const auto& [pattern, reason] : rules.rejections) {
-        if (pattern.match(line).hasMatch()) {
+    if (!rules.reasons.empty()) {
+        const QRegularExpressionMatch rejected = rules.rejection.match(line);
+        if (rejected.hasMatch()) {
             Reading none;
-            none.reason = reason;
+            for (std::size_t i = 0; i < rules.reasons.size(); ++i) {
+                if (rejected.capturedStart(static_cast<int>(i) + 1) >= 0) {
+                    none.reason = rules.reasons[i];
+                    break;
+                }
+            }
             return none;
         }
     }
