@@ -47,6 +47,10 @@ constexpr Row ROWS[] = {
     {"METTLER_PRINT", "SD     45.118 g\r\n", "45.118"},
     {"METTLER_PRINT", "     N       0.3752 g\r\n", "0.3752"},
     {"METTLER_PRINT", "SI+\r\n", ""},
+    {"PRECISA", "S S      12.345 g\r\n", "12.345"},
+    {"PRECISA", "N:  +   12.345 g\r\n", "+   12.345"},
+    {"PRECISA", "G:  +   13.000 g\r\n", ""},
+    {"PRECISA", "12.03.21  10:15\r\n", ""},
     // Kern KFB/KXS: status and gross/tare headers, check-weighing flags, overload.
     {"KERN_KFB", "ST,GS,+01234567  oz\r", "+01234567"},
     {"KERN_KFB", "\nUS,GS 1.342KG\r", "1.342"},
