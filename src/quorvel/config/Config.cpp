@@ -74,6 +74,11 @@ Config::Config(const Config& o)
       abortAutoStartWhenPrevPortNotAvailable(o.abortAutoStartWhenPrevPortNotAvailable),
       ignoreDuplicates(o.ignoreDuplicates),
       stableOnly(o.stableOnly),
+      requestInterval(o.requestInterval),
+      requestCommand(o.requestCommand),
+      requestHotkey(o.requestHotkey),
+      reconnect(o.reconnect),
+      valueLog(o.valueLog),
       portalRestoreToken(o.portalRestoreToken),
       port_(o.port_),
       instrument_(o.instrument_),
@@ -164,6 +169,8 @@ bool Config::hasChanged(const Config& o) const {
            checkForUpdates != o.checkForUpdates ||
            abortAutoStartWhenPrevPortNotAvailable != o.abortAutoStartWhenPrevPortNotAvailable ||
            ignoreDuplicates != o.ignoreDuplicates || stableOnly != o.stableOnly ||
+           requestInterval != o.requestInterval || requestCommand != o.requestCommand ||
+           requestHotkey != o.requestHotkey || reconnect != o.reconnect || valueLog != o.valueLog ||
            portalRestoreToken != o.portalRestoreToken;
 }
 

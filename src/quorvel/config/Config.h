@@ -120,6 +120,13 @@ public:
     bool ignoreDuplicates = false;
     // Type only readings the instrument marks stable (or tare); not in the full constructor.
     bool stableOnly = false;
+    // Asking the instrument for readings, reopening it after an unplug, recording every
+    // reading; not in the full constructor. Text fields follow ConfigHelper's tests.
+    QString requestInterval{"0"};
+    QString requestCommand{""};
+    QString requestHotkey{""};
+    bool reconnect = true;
+    QString valueLog{""};
     // The desktop portal's permission to type without asking again; empty when none. Belongs
     // to this desktop, so it is never exported or imported.
     QString portalRestoreToken{""};

@@ -376,6 +376,81 @@ bool ConfigHelper::DecimalPlaces::isValid(const QString& text) {
     return isEmptyOrIntIn(text, 0, 7);
 }
 
+QString ConfigHelper::RequestInterval::getDefault() {
+    return QString("0");
+}
+
+bool ConfigHelper::RequestInterval::isValid(const QString& text) {
+    return text == u"0" || (!text.isEmpty() && isEmptyOrIntIn(text, 100, 86400000));
+}
+
+QString ConfigHelper::RequestCommand::getDefault() {
+    return QString("");
+}
+
+std::optional<QByteArray> ConfigHelper::RequestCommand::decode(const QString& text) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.unicode() > 0xFF)
+            return std::nullopt;  // one byte per character: Latin-1 at most
+        if (c != u'\\') {
+            out.append(static_cast<char>(c.unicode()));
+            continue;
+        }
+        if (++i >= text.size())
+            return std::nullopt;
+        switch (text[i].unicode()) {
+            case u'r': out.append('\r'); break;
+            case u'n': out.append('\n'); break;
+            case u't': out.append('\t'); break;
+            case u'\\': out.append('\\'); break;
+            case u'x': {
+                bool ok = false;
+                const uint value = text.mid(i + 1, 2).toUInt(&ok, 16);
+                if (!ok || text.mid(i + 1, 2).size() != 2)
+                    return std::nullopt;
+                out.append(static_cast<char>(value));
+                i += 2;
+                break;
+            }
+            default:
+                return std::nullopt;
+        }
+    }
+    return out;
+}
+
+bool ConfigHelper::RequestCommand::isValid(const QString& text) {
+    return decode(text).has_value();
+}
+
+QString ConfigHelper::RequestHotkey::getDefault() {
+    return QString("");
+}
+
+bool ConfigHelper::RequestHotkey::isValid(const QString& text) {
+    static const QRegularExpression chord(
+        QStringLiteral("^(?:(?:Ctrl|Control|Alt|Shift|Meta|Super)\\+)*"
+                       "(?:F(?:[1-9]|1[0-9]|2[0-4])|[A-Z0-9]|Space|Pause|Insert|Home|End|"
+                       "PageUp|PageDown|ScrollLock)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return text.isEmpty() || chord.match(text).hasMatch();
+}
+
+QString ConfigHelper::ValueLog::getDefault() {
+    return QString("");
+}
+
+bool ConfigHelper::ValueLog::isValid(const QString& text) {
+    if (text.isEmpty())
+        return true;
+    for (const QChar c : text)
+        if (c.unicode() < 0x20)
+            return false;
+    return text.startsWith(u'/');
+}
+
 QString ConfigHelper::CustomRegEx::getDefault() {
     return QString("");
 }

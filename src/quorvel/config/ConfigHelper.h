@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <map>
@@ -93,6 +94,29 @@ public:
         static bool isValid(const QString& text);
     };
     struct IgnoreDifference {
+        static QString getDefault();
+        static bool isValid(const QString& text);
+    };
+    // Milliseconds between two requests for a reading: "0" (off) or 100 up to one day.
+    struct RequestInterval {
+        static QString getDefault();  // "0"
+        static bool isValid(const QString& text);
+    };
+    // The bytes that ask the instrument for a reading, written with \r, \n, \t, \\ and \xHH;
+    // empty: the preset's own data command.
+    struct RequestCommand {
+        static QString getDefault();
+        static bool isValid(const QString& text);
+        // The bytes, or none when an escape is broken.
+        static std::optional<QByteArray> decode(const QString& text);
+    };
+    // A key with optional modifiers, such as "F9" or "Ctrl+Shift+R"; empty: none.
+    struct RequestHotkey {
+        static QString getDefault();
+        static bool isValid(const QString& text);
+    };
+    // The file every reading is recorded to; empty: none. Only an absolute path.
+    struct ValueLog {
         static QString getDefault();
         static bool isValid(const QString& text);
     };

@@ -166,6 +166,11 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) 
         n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
     config.ignoreDuplicates = n.getBoolean(QStringLiteral("ignoreDuplicates"), false);
     config.stableOnly = n.getBoolean(QStringLiteral("stableOnly"), false);
+    config.reconnect = n.getBoolean(QStringLiteral("reconnect"), true);
+    config.requestInterval = loadText<H::RequestInterval>(n, "requestInterval", allValid);
+    config.requestCommand = loadText<H::RequestCommand>(n, "requestCommand", allValid);
+    config.requestHotkey = loadText<H::RequestHotkey>(n, "requestHotkey", allValid);
+    config.valueLog = loadText<H::ValueLog>(n, "valueLog", allValid);
 
     config.setEditOperation(loadChoice<H::EditOperation>(n, "editOperation", allValid));
     config.setEditPosition(loadChoice<H::EditPosition>(n, "editPosition", allValid));
@@ -216,6 +221,11 @@ bool ConfigStore::saveConfig(const Config& config) {
                      config.abortAutoStartWhenPrevPortNotAvailable);
         n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
         n.putBoolean(QStringLiteral("stableOnly"), config.stableOnly);
+        n.putBoolean(QStringLiteral("reconnect"), config.reconnect);
+        n.put(QStringLiteral("requestInterval"), config.requestInterval);
+        n.put(QStringLiteral("requestCommand"), config.requestCommand);
+        n.put(QStringLiteral("requestHotkey"), config.requestHotkey);
+        n.put(QStringLiteral("valueLog"), config.valueLog);
         saveChoice(n, "editOperation", config.getEditOperation());
         saveChoice(n, "editPosition", config.getEditPosition());
         n.put(QStringLiteral("editNumCharacters"), config.getEditNumCharacters());

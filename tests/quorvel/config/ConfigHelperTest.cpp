@@ -399,6 +399,23 @@ TEST(TextSettings, Delay) {
                                      {u"2.5", false}});
 }
 
+TEST(TextSettings, RequestSettings) {
+    expectCases(&H::RequestInterval::isValid,
+                {{u"0", true}, {u"100", true}, {u"86400000", true}, {u"", false}, {u"99", false},
+                 {u"-5", false}, {u"1e3", false}});
+    expectCases(&H::RequestCommand::isValid,
+                {{u"", true}, {u"SI\\r\\n", true}, {u"\\x1bP\\r\\n", true}, {u"a\\\\b", true},
+                 {u"\\x1", false}, {u"\\xZZ", false}, {u"\\q", false}, {u"end\\", false}});
+    expectCases(&H::RequestHotkey::isValid,
+                {{u"", true}, {u"F9", true}, {u"ctrl+shift+r", true}, {u"Alt+F24", true},
+                 {u"F25", false}, {u"Ctrl+", false}, {u"F9 F10", false}, {u"Hyper+A", false}});
+    expectCases(&H::ValueLog::isValid,
+                {{u"", true}, {u"/home/lab/readings.csv", true}, {u"readings.csv", false},
+                 {u"/tmp/a\nb.csv", false}});
+    EXPECT_EQ(H::RequestCommand::decode("\\x1bP\\r\\n"), QByteArray("\x1bP\r\n"));
+    EXPECT_EQ(H::RequestCommand::decode("Q\\t\\\\"), QByteArray("Q\t\\"));
+}
+
 TEST(TextSettings, EditNumCharacters) {
     expectCases(&H::EditNumCharacters::isValid, {{u"", true},
                                                  {u"1", true},

@@ -79,6 +79,11 @@ Config customConfig() {
     c.abortAutoStartWhenPrevPortNotAvailable = true;
     c.ignoreDuplicates = true;
     c.stableOnly = true;
+    c.requestInterval = "500";
+    c.requestCommand = "\\x1bP\\r\\n";
+    c.requestHotkey = "Ctrl+F9";
+    c.reconnect = false;
+    c.valueLog = "/var/lib/lab/readings.csv";
     c.portalRestoreToken = "5f0c2a9e-7d41-4b8e-a3f6-token";
     return c;
 }
@@ -244,6 +249,11 @@ TEST(ConfigStoreTest, EachInvalidStoredValueFallsBackAloneAndIsReported) {
         {"ignoreDifference", "small", difference},
         {"customRegEx", "(\\d+", regex},
         {"customRegEx", "\\d+", regex},
+        {"requestInterval", "50", [](Config& c) { c.requestInterval = "0"; }},
+        {"requestInterval", "", [](Config& c) { c.requestInterval = "0"; }},
+        {"requestCommand", "SI\\\\x4", [](Config& c) { c.requestCommand = ""; }},
+        {"requestHotkey", "Ctrl+", [](Config& c) { c.requestHotkey = ""; }},
+        {"valueLog", "readings.csv", [](Config& c) { c.valueLog = ""; }},
     };
     TempPrefs prefs;
     {
@@ -521,7 +531,7 @@ TEST(ConfigStoreTest, ExportThenImportRestoresEverySetting) {
     // One entry per setting except the desktop's permission, and nothing left behind by the
     // atomic write.
     const SettingsXml::Entries entries = SettingsXml::readFile(exported, NODE);
-    EXPECT_EQ(entries.size(), 32u);
+    EXPECT_EQ(entries.size(), 37u);
     for (const auto& entry : entries) EXPECT_NE(entry.first, "portalRestoreToken");
     EXPECT_EQ(QDir(source.dir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 

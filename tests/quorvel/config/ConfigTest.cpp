@@ -49,6 +49,11 @@ std::vector<Mutator> fieldMutators() {
         {"abortAutoStart", [](Config& c) { c.abortAutoStartWhenPrevPortNotAvailable = false; }},
         {"ignoreDuplicates", [](Config& c) { c.ignoreDuplicates = true; }},
         {"stableOnly", [](Config& c) { c.stableOnly = true; }},
+        {"requestInterval", [](Config& c) { c.requestInterval = "1000"; }},
+        {"requestCommand", [](Config& c) { c.requestCommand = "SI\\r\\n"; }},
+        {"requestHotkey", [](Config& c) { c.requestHotkey = "F9"; }},
+        {"reconnect", [](Config& c) { c.reconnect = false; }},
+        {"valueLog", [](Config& c) { c.valueLog = "/tmp/v.csv"; }},
     };
 }
 
@@ -117,7 +122,13 @@ TEST(ConfigTest, FullConstructorPutsEveryArgumentInItsField) {
                        false, false, true);
     Config expected;
     for (const auto& [field, mutate] : fieldMutators()) mutate(expected);
-    expected.stableOnly = false;  // not one of the constructor's arguments
+    // Not among the constructor's arguments.
+    expected.stableOnly = false;
+    expected.requestInterval = "0";
+    expected.requestCommand = "";
+    expected.requestHotkey = "";
+    expected.reconnect = true;
+    expected.valueLog = "";
     EXPECT_FALSE(built.hasChanged(expected));
     EXPECT_TRUE(built.getPrevPort().isNull());
     EXPECT_EQ(built.getIgnoreTimeLimit(), "500");
