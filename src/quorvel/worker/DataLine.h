@@ -37,6 +37,9 @@ public:
     // Whether the instrument marked the reading as in motion.
     bool isUnstable() const { return unstable_; }
     void setUnstable(bool unstable) { unstable_ = unstable; }
+    // The line held a reading that was not typed because it was not stable.
+    bool isSkippedAsUnstable() const { return skippedAsUnstable_; }
+    void setSkippedAsUnstable(bool skipped) { skippedAsUnstable_ = skipped; }
     // A short word on why the line gives nothing ("overload", "not stable, skipped"), shown
     // beside it in the event log; empty when there is nothing to say.
     const QString& getRemark() const { return remark_; }
@@ -52,6 +55,7 @@ private:
     Instant instant_;
     bool error_;
     bool unstable_ = false;
+    bool skippedAsUnstable_ = false;
     QString remark_;
 };
 

@@ -203,15 +203,18 @@ void WeightWorker::processLine(LineProcessor& processor) {
         LineProcessor::Outcome outcome = processor.evaluate(raw);
         const bool unstable = outcome.stability == config::Stability::UNSTABLE;
         QString remark;
+        bool skipped = false;
         if (!outcome.reason.isEmpty()) {
             remark = Bundle::worker().getString(outcome.reason);
         } else if (unstable && config_.stableOnly && !outcome.value.isEmpty()) {
             // Shown, grey, but never typed: the instrument said the pan was still moving.
             outcome.value = QString("");
+            skipped = true;
             remark = Bundle::worker().getString(QStringLiteral("reading.unstable.skipped"));
         }
         DataLine line(std::move(raw), std::move(outcome.value), number, instant, error);
         line.setUnstable(unstable);
+        line.setSkippedAsUnstable(skipped);
         line.setRemark(std::move(remark));
         publish(std::move(line));
     } catch (const std::exception& e) {

@@ -170,6 +170,7 @@ TEST_F(WeightWorkerPtyTest, StableOnlySkipsReadingsInMotionAndSaysWhyLinesGiveNo
         EXPECT_TRUE(lines[0].isUnstable());
         EXPECT_EQ(lines[0].getProcessedData(), stableOnly ? "" : "47.12");
         EXPECT_EQ(lines[0].getRemark(), stableOnly ? "not stable, skipped" : "");
+        EXPECT_EQ(lines[0].isSkippedAsUnstable(), stableOnly);
         EXPECT_FALSE(lines[1].isUnstable());
         EXPECT_EQ(lines[1].getProcessedData(), "123.56");
         EXPECT_EQ(lines[2].getProcessedData(), "");
