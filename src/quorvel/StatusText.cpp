@@ -29,6 +29,18 @@ QString StatusText::deviceLost(const QString& port) {
     return current();
 }
 
+QString StatusText::waitingForDevice(const QString& port) {
+    state_ = State::WAITING;
+    lostPort_ = port;
+    return current();
+}
+
+QString StatusText::deviceBack() {
+    state_ = State::CONNECTED;
+    lostPort_.clear();
+    return current();
+}
+
 QString StatusText::current() const {
     switch (state_) {
         case State::CONNECTED:
@@ -38,6 +50,8 @@ QString StatusText::current() const {
             return util::Bundle::tolvane().getString("switch.to.target.application");
         case State::LOST:
             return util::Bundle::tolvane().format("connection.to.0.lost", {lostPort_});
+        case State::WAITING:
+            return util::Bundle::tolvane().format("waiting.for.0", {lostPort_});
         case State::STOPPED:
             break;
     }

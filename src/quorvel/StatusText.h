@@ -14,11 +14,15 @@ class StatusText {
     QString stopped();
     QString lineReceived(int number);
     QString deviceLost(const QString& port);
+    // The device went away and the connection waits for it; once it is back, the connected
+    // text with the lines counted so far.
+    QString waitingForDevice(const QString& port);
+    QString deviceBack();
     // What the line shows when nothing else has a say.
     QString current() const;
 
   private:
-    enum class State { STOPPED, CONNECTED, LOST };
+    enum class State { STOPPED, CONNECTED, LOST, WAITING };
     State state_ = State::STOPPED;
     int lines_ = 0;
     QString lostPort_;

@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
@@ -42,6 +44,7 @@
 #include "quorvel/config/LineFormat.h"
 #include "quorvel/util/BundleKeys.h"
 #include "quorvel/util/FriendlyPortUtil.h"
+#include "quorvel/worker/CsvValueRecorder.h"
 #include "quorvel/worker/WeightWorkerAnd.h"
 #include "quorvel/worker/WeightWorkerBarcode.h"
 #include "serialkit/IOException.h"
@@ -401,6 +404,17 @@ void ZoviziDeZizFrame2::initComponents() {
     big.setBold(true);
     startStopJButton->setFont(big);
     startLayout->addWidget(startStopJButton);
+    requestReadingButton = new QPushButton(
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestReadingButton.text"), panel1);
+    requestReadingButton->setObjectName("requestReadingButton");
+    requestHotkeyStatus = new QLabel(panel1);
+    requestHotkeyStatus->setObjectName("requestHotkeyStatus");
+    requestHotkeyStatus->setWordWrap(true);
+    requestHotkeyStatus->setVisible(false);
+    auto* requestRow = new QHBoxLayout();
+    requestRow->addWidget(requestReadingButton);
+    requestRow->addWidget(requestHotkeyStatus, 1);
+    startLayout->addLayout(requestRow);
 
     inputPanel = buildInputPanel();
     processingPanel = buildProcessingPanel();
@@ -460,6 +474,7 @@ void ZoviziDeZizFrame2::initComponents() {
     resize(WIDTH, HEIGHT);
 
     connectHandlers();
+    updateRequestControls();
 }
 
 QWidget* ZoviziDeZizFrame2::buildInputPanel() {
@@ -591,6 +606,33 @@ QWidget* ZoviziDeZizFrame2::buildInputPanel() {
         row, 0);
     grid->addWidget(autoButton, row, 1);
     grid->addWidget(refreshPortsButton, row, 2, Qt::AlignLeft);
+    ++row;
+    reconnectCheckBox = new OptionCheckBox(
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.reconnectCheckBox.text"),
+        config.reconnect, page);
+    reconnectCheckBox->setObjectName("reconnectCheckBox");
+    reconnectCheckBox->setToolTip(
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.reconnectCheckBox.toolTipText"));
+    grid->addWidget(reconnectCheckBox, row++, 1, 1, 3);
+    grid->addWidget(separator(page), row++, 0, 1, 4);
+
+    requestCommandTextField = new OptionTextField(config.requestCommand, nullptr, page);
+    requestCommandTextField->setObjectName("requestCommandTextField");
+    requestIntervalTextField = new OptionTextField(config.requestInterval, nullptr, page);
+    requestIntervalTextField->setObjectName("requestIntervalTextField");
+    fitWidth(requestIntervalTextField, QStringLiteral("86400000"));
+    requestHotkeyTextField = new OptionTextField(config.requestHotkey, nullptr, page);
+    requestHotkeyTextField->setObjectName("requestHotkeyTextField");
+    fitWidth(requestHotkeyTextField, QStringLiteral("Ctrl+Shift+F12"));
+    // clang-format off
+    requestCommandTextField->setToolTip(util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestCommandTextField.toolTipText"));
+    grid->addWidget(namedLabel("requestCommandLabel", util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestCommandLabel.text"), page), row, 0);
+    grid->addWidget(requestCommandTextField, row, 1);
+    ++row;
+    // Interval and shortcut share a row: the page has no room for another.
+    grid->addWidget(namedLabel("requestIntervalLabel", util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestIntervalLabel.text"), page), row, 0);
+    grid->addLayout(rowOf({requestIntervalTextField, namedLabel("requestHotkeyLabel", util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestHotkeyLabel.text"), page), requestHotkeyTextField}), row, 1, 1, 3);
+    // clang-format on
     finishGrid(grid);
     return page;
 }
@@ -780,6 +822,15 @@ QWidget* ZoviziDeZizFrame2::buildSettingsPanel() {
         util::Bundle::tolvane().getString("ZoviziDeZizFrame2.importSettingsButton.toolTipText"));
     exportSettingsButton->setToolTip(
         util::Bundle::tolvane().getString("ZoviziDeZizFrame2.exportSettingsButton.toolTipText"));
+    valueLogTextField = new OptionTextField(config.valueLog, nullptr, page);
+    valueLogTextField->setObjectName("valueLogTextField");
+    valueLogTextField->setToolTip(
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.valueLogTextField.toolTipText"));
+    valueLogButton = new QPushButton(
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.valueLogButton.text"), page);
+    valueLogButton->setObjectName("valueLogButton");
+    valueLogButton->setToolTip(
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.valueLogButton.toolTipText"));
 
     // Headings above their options rather than beside them: the longest option texts need
     // the whole width of the page.
@@ -798,6 +849,17 @@ QWidget* ZoviziDeZizFrame2::buildSettingsPanel() {
     grid->addWidget(notifyWhenMinimizedToTrayCheckBox, row++, 1);
     grid->addWidget(namedLabel("updatesLabel", "Updates:", page), row++, 0, 1, 2);
     grid->addWidget(checkForUpdatesCheckBox, row++, 1);
+    grid->addWidget(separator(page), row++, 0, 1, 3);
+
+    grid->addWidget(
+        namedLabel("valueLogLabel",
+                   util::Bundle::tolvane().getString("ZoviziDeZizFrame2.valueLogLabel.text"), page),
+        row++, 0, 1, 2);
+    // A path needs the width of the page, so the field stretches.
+    auto* valueLogRow = new QHBoxLayout();
+    valueLogRow->addWidget(valueLogTextField, 1);
+    valueLogRow->addWidget(valueLogButton);
+    grid->addLayout(valueLogRow, row++, 1, 1, 2);
     grid->addWidget(separator(page), row++, 0, 1, 3);
 
     grid->addLayout(rowOf({importSettingsButton, exportSettingsButton}), row, 1);
@@ -820,13 +882,24 @@ void ZoviziDeZizFrame2::connectHandlers() {
             [this] { importSettingsButtonActionPerformed(); });
     connect(exportSettingsButton, &QPushButton::clicked, this,
             [this] { exportSettingsButtonActionPerformed(); });
+    connect(valueLogButton, &QPushButton::clicked, this,
+            [this] { valueLogButtonActionPerformed(); });
     connect(tabbedPane, &QTabWidget::currentChanged, this,
             [this](int index) { tabbedPaneStateChanged(index); });
+    connect(requestReadingButton, &QPushButton::clicked, this, [this] { requestReading(); });
+    for (QLineEdit* field :
+         {requestIntervalTextField, requestCommandTextField, requestHotkeyTextField}) {
+        connect(field, &QLineEdit::textChanged, this, [this] { requestFieldsUpdate(false); });
+        connect(field, &QLineEdit::editingFinished, this, [this] { requestFieldsUpdate(true); });
+    }
     connect(aboutPane, &QTextBrowser::anchorClicked, this,
             [this](const QUrl& address) { aboutPaneHyperlinkUpdate(address); });
 
     connect(instrumentBox, &QComboBox::currentIndexChanged, this,
             &ZoviziDeZizFrame2::instrumentBoxItemStateChanged);
+    // After the instrument is stored: its data command comes and goes with it.
+    connect(instrumentBox, &QComboBox::currentIndexChanged, this,
+            [this] { updateRequestControls(); });
     connect(bitRateBox, &QComboBox::currentIndexChanged, this,
             &ZoviziDeZizFrame2::bitRateBoxItemStateChanged);
     connect(dataBitsBox, &QComboBox::currentIndexChanged, this,
@@ -872,6 +945,8 @@ void ZoviziDeZizFrame2::connectHandlers() {
             &ZoviziDeZizFrame2::EditNumCharactersTextFieldUpdate);
     connect(removeCharactersTextField, &QLineEdit::textChanged, this,
             &ZoviziDeZizFrame2::RemoveCharactersTextFieldUpdate);
+    connect(valueLogTextField, &QLineEdit::textChanged, this,
+            &ZoviziDeZizFrame2::valueLogTextFieldUpdate);
     // The caret moves with every edit; the text signal also catches a same-length paste.
     connect(delayTextField, &QLineEdit::cursorPositionChanged, this,
             &ZoviziDeZizFrame2::delayTextFieldCaretUpdate);
@@ -886,6 +961,8 @@ void ZoviziDeZizFrame2::connectHandlers() {
             &ZoviziDeZizFrame2::ignoreDuplicatesCheckBoxActionPerformed);
     connect(stableOnlyCheckBox, &QCheckBox::toggled, this,
             &ZoviziDeZizFrame2::stableOnlyCheckBoxActionPerformed);
+    connect(reconnectCheckBox, &QCheckBox::toggled, this,
+            &ZoviziDeZizFrame2::reconnectCheckBoxActionPerformed);
     connect(minimizeToTrayCheckBox, &QCheckBox::toggled, this,
             &ZoviziDeZizFrame2::minimizeToTrayCheckBoxItemStateChanged);
     connect(notifyWhenMinimizedToTrayCheckBox, &QCheckBox::toggled, this,
@@ -935,8 +1012,10 @@ void ZoviziDeZizFrame2::updateConfigFromTabs() {
     editPositionComboBoxItemStateChanged();
     EditNumCharactersTextFieldUpdate();
     RemoveCharactersTextFieldUpdate();
+    requestFieldsUpdate(true);
     ignoreDuplicatesCheckBoxActionPerformed();
     stableOnlyCheckBoxActionPerformed();
+    reconnectCheckBoxActionPerformed();
 
     decimalSeparatorBoxItemStateChanged();
     outputTerminatorBoxItemStateChanged();
@@ -950,6 +1029,7 @@ void ZoviziDeZizFrame2::updateConfigFromTabs() {
     minimizeToTrayCheckBoxItemStateChanged();
     notifyWhenMinimizedToTrayCheckBoxItemStateChanged();
     checkForUpdatesCheckBoxItemStateChanged();
+    valueLogTextFieldUpdate();
 
     // An operation without an operand does nothing; show that instead of keeping it.
     if (mathOperationBox->selected() != H::MathOperation::NONE &&
@@ -1178,6 +1258,50 @@ void ZoviziDeZizFrame2::RemoveCharactersTextFieldUpdate() {
                 util::Bundle::tolvane().getString("error.edit.removeCharacters"));
 }
 
+void ZoviziDeZizFrame2::valueLogTextFieldUpdate() {
+    if (pendingResets.contains(valueLogTextField)) {
+        return;
+    }
+    const QString text = valueLogTextField->text();
+    if (H::ValueLog::isValid(text)) {
+        config.valueLog = text;
+        return;
+    }
+    // Back to the file recorded to so far: a slip of the keyboard must not switch recording off.
+    refuseField(valueLogTextField, util::Bundle::tolvane().getString("error.value.log"),
+                config.valueLog);
+}
+
+void ZoviziDeZizFrame2::requestFieldsUpdate(bool editingFinished) {
+    struct Field {
+        QLineEdit* field;
+        bool (*valid)(const QString&);
+        QString& setting;
+        const char* errorKey;
+        QString resetText;
+    };
+    const Field fields[] = {
+        {requestIntervalTextField, &H::RequestInterval::isValid, config.requestInterval,
+         "error.request.interval", H::RequestInterval::getDefault()},
+        {requestCommandTextField, &H::RequestCommand::isValid, config.requestCommand,
+         "error.request.command", QString()},
+        {requestHotkeyTextField, &H::RequestHotkey::isValid, config.requestHotkey,
+         "error.request.hotkey", QString()},
+    };
+    for (const Field& f : fields) {
+        if (f.field == nullptr || pendingResets.contains(f.field)) {
+            continue;
+        }
+        const QString text = f.field->text().trimmed();
+        if (f.valid(text)) {
+            f.setting = text;
+        } else if (editingFinished) {
+            refuseField(f.field, util::Bundle::tolvane().getString(f.errorKey), f.resetText);
+        }
+    }
+    updateRequestControls();
+}
+
 void ZoviziDeZizFrame2::refuseField(QLineEdit* field, const QString& message,
                                     const QString& resetText) {
     pendingResets.append(field);
@@ -1270,6 +1394,10 @@ void ZoviziDeZizFrame2::abortAutoStartCheckBoxItemStateChanged() {
 
 void ZoviziDeZizFrame2::ignoreDuplicatesCheckBoxActionPerformed() {
     config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
+}
+
+void ZoviziDeZizFrame2::reconnectCheckBoxActionPerformed() {
+    config.reconnect = reconnectCheckBox->isChecked();
 }
 
 void ZoviziDeZizFrame2::stableOnlyCheckBoxActionPerformed() {
@@ -1425,7 +1553,21 @@ void ZoviziDeZizFrame2::deviceLost(const QString& port, const QString& /*reason*
     setStatus(statusText.deviceLost(port));
 }
 
+void ZoviziDeZizFrame2::waitingForDevice(const QString& port) {
+    const QString text = statusText.waitingForDevice(port);
+    logImportantEvent(text);
+    setStatus(text);
+}
+
+void ZoviziDeZizFrame2::deviceBack(const QString& port) {
+    eventLogAppend(util::Bundle::tolvane().format("device.0.back", {port}));
+    setStatus(statusText.deviceBack());
+}
+
 void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
+    using Outcome = worker::ValueRecorder::Outcome;
+    // Before the ignore filter: a repeat it clears is recorded with its value.
+    const QString value = dataLine.getProcessedData();
     if (ignorer) {
         try {
             ignorer->process(&dataLine);
@@ -1437,6 +1579,30 @@ void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
     if (soundBot && dataLine.hasValue()) {
         soundBot->play();
     }
+    // A value handed to the typist is recorded once its keys went out, with how that went;
+    // every other line at once.
+    std::shared_ptr<worker::ValueRecorder> recorder = valueRecorder;
+    worker::ValueRecorder::Row row;
+    if (recorder) {
+        row = {.instant = dataLine.getDateTime(),
+               .port = recordedPort,
+               .instrument = recordedInstrument,
+               .line = dataLine.getNumber(),
+               .received = dataLine.getRawData(),
+               .value = value,
+               .outcome = Outcome::NO_VALUE};
+        if (dataLine.hasValue()) {
+            row.outcome = Outcome::NOT_TYPED;
+        } else if (!value.isEmpty()) {
+            row.outcome = Outcome::REPEAT;
+        } else if (dataLine.isSkippedAsUnstable()) {
+            row.outcome = Outcome::UNSTABLE;
+        }
+        if (!keybot || !dataLine.hasValue()) {
+            recorder->record(row);
+            recorder.reset();
+        }
+    }
     // The value is queued before the line is shown: showing it changes widgets, which under a
     // desktop with accessibility is also announced over D-Bus, and the typing need not wait.
     // Lines still arriving after a stop are shown but not typed.
@@ -1446,12 +1612,16 @@ void ZoviziDeZizFrame2::processDataLine(worker::DataLine& dataLine) {
         // user-interface thread only, and only if it still exists.
         const QPointer<EventLog> log(eventLogWriter);
         const quint64 id = log ? log->nextValueId() : 0;
-        worker::Keybot::enqueue(dataLine.getProcessedData(), [log, id](bool typed) {
+        worker::Keybot::enqueue(dataLine.getProcessedData(), [log, id, recorder, row](bool typed) {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [log, id, typed] {
+                [log, id, typed, recorder, row]() mutable {
                     if (log) {
                         log->valueTyped(id, typed);
+                    }
+                    if (recorder) {
+                        row.outcome = typed ? Outcome::TYPED : Outcome::FAILED;
+                        recorder->record(row);
                     }
                 },
                 Qt::QueuedConnection);
@@ -1609,8 +1779,89 @@ void ZoviziDeZizFrame2::startReading() {
     eventLogAppend(util::Bundle::tolvane().getString("keyboard.output.started.type") + " " +
                    S<H::KeyboardType>::name(config.getKeyboardType()) + ", " +
                    util::Bundle::tolvane().getString("keyboard.output.through") + " " + outputName);
+    // Recording, optional: a file that cannot be written is reported and reading goes on.
+    valueRecorder.reset();
+    if (!config.valueLog.isEmpty()) {
+        const QString path = config.valueLog;
+        eventLogAppend(util::Bundle::tolvane().format("value.log.recording.to.0", {path}));
+        const QPointer<ZoviziDeZizFrame2> window(this);
+        valueRecorder = std::make_shared<worker::CsvValueRecorder>(
+            path, [window, path](const QString& reason) {
+                if (window) {
+                    window->logImportantEvent(util::Bundle::tolvane().format(
+                        "value.log.not.written.0.because.1", {path, reason}));
+                }
+            });
+        recordedPort = config.getPort();
+        recordedInstrument = S<H::Instrument>::label(instrument);
+    }
     running = true;
     worker->start();
+    startRequests();
+}
+
+void ZoviziDeZizFrame2::startRequests() {
+    stopRequests();
+    if (!worker || worker::WeightWorker::requestCommandFor(config).isEmpty()) {
+        return;
+    }
+    const int interval = config.requestInterval.toInt();
+    if (interval > 0) {
+        requestTimer = std::make_unique<worker::RequestTimer>([this] { requestReading(); });
+        requestTimer->start(interval);
+    }
+    if (!config.requestHotkey.isEmpty()) {
+        requestHotkey =
+            platform::GlobalHotkey::create(config.requestHotkey, [this] { requestReading(); });
+        // The desktop's portal is waited for with the event loop running; a stop may come first.
+        if (!running) {
+            requestHotkey.reset();
+            return;
+        }
+        const bool bound = requestHotkey->available();
+        const QString text =
+            bound ? util::Bundle::tolvane().format("request.hotkey.active", {config.requestHotkey})
+                  : requestHotkey->reason();
+        requestHotkeyStatus->setText(text);
+        requestHotkeyStatus->setVisible(true);
+        if (bound) {
+            eventLogAppend(text);
+        } else {
+            logImportantEvent(text);
+        }
+    }
+    updateRequestControls();
+}
+
+void ZoviziDeZizFrame2::stopRequests() {
+    requestTimer.reset();
+    requestHotkey.reset();
+    if (requestHotkeyStatus != nullptr) {
+        requestHotkeyStatus->setVisible(false);
+    }
+    updateRequestControls();
+}
+
+void ZoviziDeZizFrame2::requestReading() {
+    if (running && worker) {
+        worker->requestReading();
+    }
+}
+
+void ZoviziDeZizFrame2::updateRequestControls() {
+    if (requestReadingButton == nullptr || requestIntervalTextField == nullptr) {
+        return;
+    }
+    const bool command = !worker::WeightWorker::requestCommandFor(config).isEmpty();
+    const QString why = util::Bundle::tolvane().getString("request.no.command");
+    // clang-format off
+    requestReadingButton->setEnabled(command && running && worker);
+    requestReadingButton->setToolTip(command ? util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestReadingButton.toolTipText") : why);
+    requestIntervalTextField->setEnabled(command);
+    requestIntervalTextField->setToolTip(command ? util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestIntervalTextField.toolTipText") : why);
+    requestHotkeyTextField->setEnabled(command);
+    requestHotkeyTextField->setToolTip(command ? util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestHotkeyTextField.toolTipText") : why);
+    // clang-format on
 }
 
 void ZoviziDeZizFrame2::stopReading() {
@@ -1623,6 +1874,7 @@ void ZoviziDeZizFrame2::stopReading() {
 }
 
 void ZoviziDeZizFrame2::dropStages() {
+    stopRequests();
     if (keybot) {
         // It finishes the text in hand on its own thread; waiting for that here would freeze
         // the window for as long as the text takes (seconds with a long key delay).
@@ -1646,6 +1898,9 @@ void ZoviziDeZizFrame2::finishRun() {
         return;
     }
     dropStages();
+    // Kept until now for the lines that still came after a stop; values still waiting to be
+    // typed hold it until their rows are written.
+    valueRecorder.reset();
     running = false;
     if (worker) {
         // The worker is still inside its completion; it goes once that has returned.
@@ -1738,6 +1993,22 @@ void ZoviziDeZizFrame2::exportSettingsButtonActionPerformed() {
                                      config::ConfigStore::preferencesFileLocation().toStdString());
         }
     });
+}
+
+void ZoviziDeZizFrame2::valueLogButtonActionPerformed() {
+    const QString chosen = chooseValueLogFile(valueLogTextField->text());
+    if (!chosen.isEmpty()) {
+        // Checked like a typed path.
+        valueLogTextField->setText(chosen);
+    }
+}
+
+QString ZoviziDeZizFrame2::chooseValueLogFile(const QString& current) {
+    const QString start = current.isEmpty() ? QDir::home().filePath(QStringLiteral("readings.csv"))
+                                            : current;
+    return QFileDialog::getSaveFileName(this, QString(), start,
+                                        QStringLiteral("CSV files (*.csv);;All files (*)"), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 void ZoviziDeZizFrame2::tabbedPaneStateChanged(int index) {

@@ -32,7 +32,10 @@
 #include "quorvel/util/UpdateWorkerView.h"
 #include "quorvel/worker/Ignorer.h"
 #include "quorvel/worker/Keybot.h"
+#include "quorvel/worker/RequestTimer.h"
+#include "quorvel/platform/GlobalHotkey.h"
 #include "quorvel/worker/SoundBot.h"
+#include "quorvel/worker/ValueRecorder.h"
 #include "quorvel/worker/WeightWorker.h"
 #include "quorvel/worker/WeightWorkerView.h"
 
@@ -69,6 +72,9 @@ public:
     void showWarning(const QString& title, const QString& message) override;
     // Names the lost port in the status line; the stopped layout keeps saying so.
     void deviceLost(const QString& port, const QString& reason) override;
+    // With `reconnect`: the status line waits for the port, then reading goes on; both logged.
+    void waitingForDevice(const QString& port) override;
+    void deviceBack(const QString& port) override;
 
     // The status line; any thread. A text carrying a link becomes clickable.
     void setStatus(const QString& text) override;
@@ -106,6 +112,13 @@ public:
     QWidget* aboutPanel = nullptr;
 
     QPushButton* startStopJButton = nullptr;
+    // Enabled while reading when there is a command to send.
+    QPushButton* requestReadingButton = nullptr;
+    // The request shortcut's state while reading (bound, or why not).
+    QLabel* requestHotkeyStatus = nullptr;
+    OptionTextField* requestIntervalTextField = nullptr;
+    OptionTextField* requestCommandTextField = nullptr;
+    OptionTextField* requestHotkeyTextField = nullptr;
 
     QComboBox* portList = nullptr;
     OptionComboBox<H::Instrument>* instrumentBox = nullptr;
@@ -118,6 +131,7 @@ public:
     QPushButton* defaultButton = nullptr;
     QPushButton* refreshPortsButton = nullptr;
     OptionButton* customizeButton = nullptr;
+    OptionCheckBox* reconnectCheckBox = nullptr;
 
     MathOperationBox* mathOperationBox = nullptr;
     OptionTextField* mathOperandTextField = nullptr;
@@ -147,6 +161,8 @@ public:
     OptionCheckBox* checkForUpdatesCheckBox = nullptr;
     OptionButton* importSettingsButton = nullptr;
     OptionButton* exportSettingsButton = nullptr;
+    OptionTextField* valueLogTextField = nullptr;
+    QPushButton* valueLogButton = nullptr;
 
     QTextEdit* eventLog = nullptr;
     QTextBrowser* aboutPane = nullptr;
@@ -161,6 +177,10 @@ protected:
     virtual void adjustIgnoreButtonActionPerformed();
     virtual void importSettingsButtonActionPerformed();
     virtual void exportSettingsButtonActionPerformed();
+    virtual void valueLogButtonActionPerformed();
+    // The file to record readings to, starting at `current`; empty when cancelled. A file
+    // chooser that does not ask before "overwriting": the file is only ever appended to.
+    virtual QString chooseValueLogFile(const QString& current);
     virtual void tabbedPaneStateChanged(int index);
     virtual void aboutPaneHyperlinkUpdate(const QUrl& address);
 
@@ -175,6 +195,10 @@ protected:
     void DecimalTextFieldUpdate();
     void EditNumCharactersTextFieldUpdate();
     void RemoveCharactersTextFieldUpdate();
+    // The request fields are judged when editing ends ("1" is the start of "1000"); a valid
+    // text is stored as it is typed.
+    void requestFieldsUpdate(bool editingFinished);
+    void valueLogTextFieldUpdate();
 
     void addMinimizeToTraySupport();
     void removeMinimizeToTraySupport();
@@ -201,6 +225,11 @@ protected:
     std::unique_ptr<worker::Keybot> retiringKeybot;  // stopped, finishing its last text
     std::unique_ptr<worker::SoundBot> soundBot;
     std::unique_ptr<worker::Ignorer> ignorer;
+    // The record of every line, from the start of a run until its worker has ended; shared with
+    // the values still waiting to be typed, whose rows are written once they are.
+    std::shared_ptr<worker::ValueRecorder> valueRecorder;
+    QString recordedPort;
+    QString recordedInstrument;
     std::unique_ptr<worker::WeightWorker> worker;
     EventLog* eventLogWriter = nullptr;
     std::unique_ptr<TraySupport> traySupport;
@@ -235,6 +264,7 @@ private:
     void abortAutoStartCheckBoxItemStateChanged();
     void ignoreDuplicatesCheckBoxActionPerformed();
     void stableOnlyCheckBoxActionPerformed();
+    void reconnectCheckBoxActionPerformed();
     // The stable-only tooltip, with a note when the selected instrument marks no stability.
     void updateStableOnlyToolTip();
 
@@ -256,6 +286,13 @@ private:
     void startUpdateCheck();
     void startReading();
     void stopReading();
+    // Requests for a reading: the timer and the shortcut of a run, the button's state.
+    void startRequests();
+    void stopRequests();
+    void requestReading();
+    void updateRequestControls();
+    std::unique_ptr<worker::RequestTimer> requestTimer;
+    std::unique_ptr<platform::GlobalHotkey> requestHotkey;
     // Drops the typing, sound and ignore stages of a run.
     void dropStages();
     // The worker has shown the stopped layout: a finished run is cleaned up.

@@ -8,10 +8,12 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -518,6 +520,58 @@ TEST_F(MainWindowActionsTest, WithoutDuplicateSuppressionRepeatsAreAllTyped) {
     waitForPresses(pressesFor({"5.5", "5.5"}));
 }
 
+TEST_F(MainWindowActionsTest, EveryLineIsRecordedWithWhatBecameOfIt) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("readings.csv");
+    open();
+    window->ignoreDuplicatesCheckBox->setChecked(true);
+    window->getConfig().setIgnoreTimeLimit("600000");
+    window->valueLogTextField->setText(path);
+    startReading();
+    EXPECT_FALSE(lineWith(path).empty());
+    injector->refuse(pressesFor({"3"}).front());
+    const auto feed = [&](const char* raw, const char* value, int number, bool skipped = false) {
+        worker::DataLine line(raw, value, number, worker::DataLine::Clock::now(), false);
+        line.setSkippedAsUnstable(skipped);
+        window->processDataLine(line);
+    };
+    const auto rows = [&] {
+        QFile file(path);
+        QMap<int, QStringList> byLine;  // typed values are recorded after their keys
+        for (const QByteArray& row : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n')
+                                                                    : QByteArrayList()) {
+            const QStringList fields =
+                QString::fromUtf8(row.endsWith('\r') ? row.chopped(1) : row).split(',');
+            if (fields.size() == 7) {
+                byLine[fields[3].toInt()] = fields;
+            }
+        }
+        return byLine;
+    };
+    feed("5.5 kg", "5.5", 1);
+    feed("5.5 kg", "5.5", 2);
+    feed("US 7.0 kg", "", 3, true);
+    feed("OL", "", 4);
+    feed("3 kg", "3", 5);
+    ASSERT_TRUE(waitFor([&] { return rows().size() == 6; }));  // and the header as line 0
+    window->pressStartStop();
+    feed("6.5 kg", "6.5", 6);  // after the stop, before the worker has ended
+    ASSERT_TRUE(waitFor([&] { return window->tabbedPane->count() == 7; }));
+
+    const std::vector<QStringList> expected = {
+        {"time", "port", "instrument", "line", "received", "value", "outcome"},
+        {"5.5 kg", "5.5", "typed"},   {"5.5 kg", "5.5", "repeat"}, {"US 7.0 kg", "", "unstable"},
+        {"OL", "", "no value"},       {"3 kg", "3", "failed"},     {"6.5 kg", "6.5", "not typed"}};
+    const auto recorded = rows();
+    ASSERT_EQ(recorded.size(), 7);
+    EXPECT_EQ(recorded[0], expected[0]);
+    for (int n = 1; n <= 6; ++n) {
+        EXPECT_EQ(recorded[n].mid(4), expected[n]) << n;
+        EXPECT_EQ(recorded[n][1], QString::fromStdString(pty.slavePath()));
+        EXPECT_EQ(recorded[n][2], S<H::Instrument>::label(H::Instrument::GENERIC));
+    }
+}
+
 TEST_F(MainWindowActionsTest, StopRestoresTheStoppedLayoutAndReportsTheUnfinishedLine) {
     open();
     startReading();
@@ -560,6 +614,7 @@ TEST_F(MainWindowActionsTest, StartAgainBeforeTheStopIsReportedReadsOnTheSamePor
 }
 
 TEST_F(MainWindowActionsTest, DeviceLossLeavesTheWindowStoppedAndStartable) {
+    store([](config::Config& c) { c.reconnect = false; });
     open();
     startReading();
     pty.closeMaster();
@@ -574,6 +629,29 @@ TEST_F(MainWindowActionsTest, DeviceLossLeavesTheWindowStoppedAndStartable) {
     const auto failure = lineWith(workerText("execution.exception"));
     ASSERT_GT(textOf(failure).size(), 9 + workerText("execution.exception").size());
     EXPECT_EQ(failure.back().style, "important");
+}
+
+TEST_F(MainWindowActionsTest, WithReconnectALostDeviceIsWaitedForUntilStop) {
+    open();
+    ASSERT_TRUE(window->reconnectCheckBox->isChecked());  // on by default
+    startReading();
+    pty.write("8.5\r");
+    waitForLines(1);
+    pty.closeMaster();
+    const QString port = QString::fromStdString(pty.slavePath());
+    const QString waiting = util::Bundle::tolvane().format("waiting.for.0", {port});
+    ASSERT_TRUE(waitFor([&] { return window->statusJLabel->originalText() == waiting; }));
+    EXPECT_TRUE(window->isRunning());
+    ASSERT_FALSE(lineWith(waiting).empty());
+    EXPECT_EQ(lineWith(waiting).back().style, "important");
+    // Back: the connected text with the lines so far, and a line in the log.
+    window->deviceBack(port);
+    EXPECT_EQ(window->statusJLabel->originalText(), tolvane("line.count") + "1");
+    EXPECT_FALSE(lineWith(util::Bundle::tolvane().format("device.0.back", {port})).empty());
+    stopReading();
+    EXPECT_EQ(window->statusJLabel->originalText(), tolvane("ZoviziDeZizFrame2.statusJLabel.text"));
+    window->reconnectCheckBox->setChecked(false);
+    EXPECT_FALSE(window->getConfig().reconnect);
 }
 
 // --- failures at start ---
@@ -843,7 +921,10 @@ TEST_F(MainWindowActionsTest, FinishedUpdateCheckGivesTheStatusLineBackToTheStat
         return window->statusJLabel->originalText();
     };
     // Auto start with the check of the start-up.
-    store([](config::Config& c) { c.setConnect(H::Connect::AUTO); });
+    store([](config::Config& c) {
+        c.setConnect(H::Connect::AUTO);
+        c.reconnect = false;
+    });
     updateDue = true;
     open();
     ASSERT_TRUE(window->isRunning());

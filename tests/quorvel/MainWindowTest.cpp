@@ -38,6 +38,7 @@ class RecordingFrame : public ZoviziDeZizFrame2 {
     using ZoviziDeZizFrame2::ZoviziDeZizFrame2;
     std::vector<QString> calls;
     QList<QUrl> links;
+    QString chosenFile;  // empty: the chooser is cancelled
 
   protected:
     void startStopJButtonActionPerformed() override { calls.push_back("startStop"); }
@@ -49,6 +50,10 @@ class RecordingFrame : public ZoviziDeZizFrame2 {
     void importSettingsButtonActionPerformed() override { calls.push_back("import"); }
     void exportSettingsButtonActionPerformed() override { calls.push_back("export"); }
     void aboutPaneHyperlinkUpdate(const QUrl& address) override { links.push_back(address); }
+    QString chooseValueLogFile(const QString& current) override {
+        calls.push_back("choose " + current);
+        return chosenFile;
+    }
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -143,6 +148,8 @@ TEST_F(MainWindowTest, WindowHasItsTitleSizePagesAndNamedControls) {
         {"autoConnectButton", window->autoConnectButton},
         {"checkForUpdatesCheckBox", window->checkForUpdatesCheckBox},
         {"exportSettingsButton", window->exportSettingsButton},
+        {"valueLogTextField", window->valueLogTextField},
+        {"valueLogButton", window->valueLogButton},
         {"eventLog", window->eventLog},
         {"aboutPane", window->aboutPane},
         {"statusJLabel", window->statusJLabel},
@@ -157,6 +164,7 @@ TEST_F(MainWindowTest, WindowHasItsTitleSizePagesAndNamedControls) {
     EXPECT_TRUE(window->processingPanel->isAncestorOf(window->stableOnlyCheckBox));
     EXPECT_TRUE(window->outputPanel->isAncestorOf(window->decimalSeparatorBox));
     EXPECT_TRUE(window->settingsPanel->isAncestorOf(window->exportSettingsButton));
+    EXPECT_TRUE(window->settingsPanel->isAncestorOf(window->valueLogButton));
     EXPECT_TRUE(window->eventLogPanel->isAncestorOf(window->eventLog));
     EXPECT_TRUE(window->aboutPanel->isAncestorOf(window->aboutPane));
 
@@ -431,6 +439,23 @@ TEST_F(MainWindowTest, DelayOutsideZeroToThousandIsResetTo20) {
     EXPECT_EQ(field->text(), "20");
 }
 
+TEST_F(MainWindowTest, ValueLogTakesAFullPathTypedOrChosen) {
+    auto window = makeWindow();
+    QLineEdit* field = window->valueLogTextField;
+    window->chosenFile = "/var/lab/readings.csv";
+    window->valueLogButton->click();
+    EXPECT_EQ(window->getConfig().valueLog, "/var/lab/readings.csv");
+    window->chosenFile.clear();
+    window->valueLogButton->click();  // cancelled
+    EXPECT_THAT(window->calls, ::testing::ElementsAre("choose ", "choose /var/lab/readings.csv"));
+    // A refused path goes back to the file recorded to, not to nothing.
+    field->setText("readings.csv");
+    EXPECT_EQ(errorsWith("error.value.log"), 1);
+    EXPECT_EQ(window->getConfig().valueLog, "/var/lab/readings.csv");
+    runQueued();
+    EXPECT_EQ(field->text(), "/var/lab/readings.csv");
+}
+
 TEST_F(MainWindowTest, InputTerminatorShowsItsConstantOrTheNumber) {
     config::Config cr;
     cr.setInputTerminator(13);
@@ -541,7 +566,10 @@ TEST_F(MainWindowTest, TextInstrumentDisablesExactlyTheFiveNumericControls) {
                 const bool control =
                     qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractButton*>(w) ||
                     (qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parent()));
-                if (control && !w->isEnabled()) {
+                // The request fields follow the request command instead (tested below).
+                const bool request =
+                    w == window->requestIntervalTextField || w == window->requestHotkeyTextField;
+                if (control && !request && !w->isEnabled()) {
                     disabled.insert(w);
                 }
             }
@@ -695,6 +723,44 @@ TEST_F(MainWindowTest, StableOnlyToolTipNamesAnInstrumentWithoutStabilityMarks) 
     EXPECT_EQ(window->stableOnlyCheckBox->toolTip(), plain);
     window->instrumentBox->select(H::Instrument::MITUTOYO);
     EXPECT_EQ(window->stableOnlyCheckBox->toolTip(), noMark);
+}
+
+TEST_F(MainWindowTest, RequestControlsNeedACommandAndSayWhyWithoutOne) {
+    const QString why = tolvane("request.no.command");
+    auto window = makeWindow();
+    auto* button = window->findChild<QPushButton*>("requestReadingButton");
+    ASSERT_NE(button, nullptr);
+    const struct {
+        H::Instrument instrument;
+        QString command;
+        bool hasCommand;
+    } rows[] = {
+        {H::Instrument::GENERIC, "", false},  // no data command of its own
+        {H::Instrument::GENERIC, "SI\\r\\n", true},
+        {H::Instrument::MITUTOYO, "", true},
+        {H::Instrument::GENERIC, "", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.command.toStdString() + " " +
+                     S<H::Instrument>::name(row.instrument).toStdString());
+        window->instrumentBox->select(row.instrument);
+        window->requestCommandTextField->setText(row.command);
+        EXPECT_EQ(window->getConfig().requestCommand, row.command);
+        EXPECT_FALSE(button->isEnabled()) << "not reading";
+        EXPECT_EQ(button->toolTip() == why, !row.hasCommand);
+        for (QLineEdit* field : {static_cast<QLineEdit*>(window->requestIntervalTextField),
+                                 static_cast<QLineEdit*>(window->requestHotkeyTextField)}) {
+            EXPECT_EQ(field->isEnabled(), row.hasCommand);
+            EXPECT_EQ(field->toolTip() == why, !row.hasCommand);
+        }
+    }
+    // A broken escape is refused when the editing ends, and nothing wrong is kept.
+    window->requestCommandTextField->setText("Q\\x1");
+    emit window->requestCommandTextField->editingFinished();
+    EXPECT_EQ(errorsWith("error.request.command"), 1);
+    runQueued();
+    EXPECT_EQ(window->requestCommandTextField->text(), "");
+    EXPECT_EQ(window->getConfig().requestCommand, "");
 }
 
 }  // namespace

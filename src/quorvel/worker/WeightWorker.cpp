@@ -2,12 +2,16 @@
 
 #include <QMetaObject>
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
 #include "quorvel/config/ConfigHelper.h"
+#include "quorvel/config/Instrument.h"
 #include "quorvel/util/Bundle.h"
 #include "serialkit/IOException.h"
 #include "serialkit/SerialConfig.h"
@@ -28,6 +32,11 @@ constexpr qsizetype kMaxLineBytes = 64 * 1024;
 // Longest idle wait: a cancellation wakes the wait at once, so this only bounds how often an
 // idle connection looks up.
 constexpr int kIdleWaitMs = 500;
+// How often a wait for a lost device looks for it; a stop ends the wait at once.
+constexpr std::chrono::milliseconds kDeviceCheckInterval{500};
+// How long writing a request may wait for the line to take it.
+constexpr int kRequestWriteTimeoutMs = 1000;
+constexpr int kRequestWriteMsPerByte = 20;
 
 const QString kLineErrorPrefix = QStringLiteral("Error [WW]: ");
 
@@ -67,20 +76,10 @@ WeightWorker::WeightWorker(WeightWorkerView& view, config::Config config)
     try {
         view_.setConnectedInGUI(true);
         shownConnected = true;
-        // Whatever the instrument sent before we listened belongs to no line of ours.
-        port_->rxFlush();
-        view_.eventLogAppend(Bundle::worker().format(
-            "port.opened", {QString::fromStdString(port_->getPortName()),
-                            labelOrNumber<ConfigHelper::BitRates>(port_->getBitRate()),
-                            labelOrNumber<ConfigHelper::DataBits>(port_->getDataBits()),
-                            labelOrNumber<ConfigHelper::StopBits>(port_->getStopBits()),
-                            labelOrNumber<ConfigHelper::Parity>(port_->getParity())}));
-        port_->setRTS(false);
-        port_->setDTR(true);
-        const bool dsr = port_->sigDSR();
-        const bool cts = port_->sigCTS();
-        view_.eventLogAppend(
-            QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
+        announceOpen();
+        // Which device this is, looked up while it is surely there.
+        if (config_.reconnect)
+            finder_.emplace(portName);
     } catch (...) {
         // An opening failure leaves nothing open and the window not showing a connection.
         port_.reset();
@@ -88,6 +87,24 @@ WeightWorker::WeightWorker(WeightWorkerView& view, config::Config config)
             view_.setConnectedInGUI(false);
         throw;
     }
+}
+
+void WeightWorker::announceOpen() {
+    // Whatever the instrument sent before we listened belongs to no line of ours.
+    port_->rxFlush();
+    port_->setRTS(false);
+    port_->setDTR(true);
+    const bool dsr = port_->sigDSR();
+    const bool cts = port_->sigCTS();
+    // Logged once the port is fully set up, so a reopening that fails half way says nothing.
+    view_.eventLogAppend(Bundle::worker().format(
+        "port.opened", {QString::fromStdString(port_->getPortName()),
+                        labelOrNumber<ConfigHelper::BitRates>(port_->getBitRate()),
+                        labelOrNumber<ConfigHelper::DataBits>(port_->getDataBits()),
+                        labelOrNumber<ConfigHelper::StopBits>(port_->getStopBits()),
+                        labelOrNumber<ConfigHelper::Parity>(port_->getParity())}));
+    view_.eventLogAppend(
+        QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
 }
 
 WeightWorker::~WeightWorker() {
@@ -99,6 +116,7 @@ WeightWorker::~WeightWorker() {
     cancelled_.store(true);
     if (port_)
         port_->wakeUp();
+    wakeWait();
     if (thread_.joinable())
         thread_.join();
     port_.reset();
@@ -122,11 +140,12 @@ void WeightWorker::start() {
     started_ = true;
     parityText_ = parityErrorText();
     framingText_ = framingErrorText();
+    requestCommand_ = requestCommandFor(config_);
     try {
         processor_ = prepare();
         if (!processor_)
             throw std::logic_error("No line processing was prepared");
-        thread_ = std::thread([this] { loop(); });
+        thread_ = std::thread([this] { run(); });
     } catch (const std::exception& e) {
         // Ends before the first byte; the completion reports why.
         processor_.reset();
@@ -141,6 +160,7 @@ void WeightWorker::cancel() {
     cancelled_.store(true);
     if (port_)
         port_->wakeUp();
+    wakeWait();
     if (!started_) {
         // Never started: no loop will post the completion, so post it here.
         started_ = true;
@@ -148,13 +168,39 @@ void WeightWorker::cancel() {
     }
 }
 
-void WeightWorker::loop() {
+void WeightWorker::wakeWait() {
+    // Taking the lock orders the stop before the waiter's next look at it.
+    { std::lock_guard lock(waitLock_); }
+    waitSignal_.notify_all();
+}
+
+void WeightWorker::run() {
+    try {
+        while (loop()) {
+        }
+    } catch (const std::exception& e) {
+        loopFailure_ = describe(e);
+    }
+    // Last thing the thread does, so the completion is queued behind every line.
+    postCompletion();
+}
+
+bool WeightWorker::loop() {
     const bool askParity = serialkit::SerialPortLocal::isSupported("sigParityErr");
     const bool askFraming = serialkit::SerialPortLocal::isSupported("sigFrameErr");
     const int terminator = config_.getInputTerminator();
+    // A connection after a loss starts afresh: a request made while the device was away is
+    // dropped rather than answered into whatever window has the focus by then, and a failing
+    // write is worth saying again. The first keeps a request made right after the start.
+    if (connections_++ > 0) {
+        requestPending_.store(false);
+        requestFailureLogged_ = false;
+    }
     try {
         // Checked per byte so that a continuous stream cannot hold off a stop.
         while (!cancelled_.load()) {
+            if (requestPending_.exchange(false))
+                sendRequest();
             const int byte = port_->getByte();
             if (byte < 0) {
                 port_->waitForData(kIdleWaitMs);
@@ -179,6 +225,9 @@ void WeightWorker::loop() {
         // During a stop the failure is only a side effect of it.
         if (cancelled_.load()) {
             view_.logImportantEvent(kLineErrorPrefix + describe(e));
+        } else if (finder_) {
+            // With `reconnect` the connection outlives the device.
+            return awaitDevice(describe(e));
         } else {
             loopFailure_ = describe(e);
             deviceLost_ = true;
@@ -186,8 +235,98 @@ void WeightWorker::loop() {
     } catch (const std::exception& e) {
         loopFailure_ = describe(e);
     }
-    // Last thing the thread does, so the completion is queued behind every line.
-    postCompletion();
+    return false;
+}
+
+bool WeightWorker::awaitDevice(const QString& reason) {
+    view_.logImportantEvent(kLineErrorPrefix + reason);
+    // A line cut off by the loss never gets its end; the device starts afresh.
+    discardUnfinishedLine();
+    try {
+        port_->close();
+    } catch (const std::exception&) {
+        // The port counts as closed whatever the gone device answered.
+    }
+    const QString port = config_.getPort();
+    post(PortNotice{false, port});
+    bool refusalLogged = false;
+    for (;;) {
+        {
+            std::unique_lock lock(waitLock_);
+            if (waitSignal_.wait_for(lock, kDeviceCheckInterval,
+                                     [this] { return cancelled_.load(); }))
+                return false;
+        }
+        const std::optional<QString> where = finder_->whereNow();
+        if (!where)
+            continue;
+        try {
+            reopen(*where);
+        } catch (const std::exception& e) {
+            // Back but not ready yet (permissions still being set, another program has it):
+            // said once, then tried again at each look.
+            if (!refusalLogged) {
+                refusalLogged = true;
+                view_.logImportantEvent(
+                    Bundle::worker().format("device.back.unopened", {*where, describe(e)}));
+            }
+            continue;
+        }
+        if (!cancelled_.load())
+            post(PortNotice{true, port});
+        return true;
+    }
+}
+
+void WeightWorker::reopen(const QString& where) {
+    if (QString::fromStdString(port_->getPortName()) != where)
+        port_->setPortName(where.toStdString());
+    port_->open();
+    try {
+        announceOpen();
+    } catch (...) {
+        try {
+            port_->close();
+        } catch (const std::exception&) {
+            // Closed all the same.
+        }
+        throw;
+    }
+}
+
+QByteArray WeightWorker::requestCommandFor(const config::Config& config) {
+    if (!config.requestCommand.isEmpty())
+        return ConfigHelper::RequestCommand::decode(config.requestCommand).value_or(QByteArray());
+    const auto instrument = config.getInstrument();
+    return instrument ? config::InstrumentPresets::getDataCommand(*instrument).toLatin1()
+                      : QByteArray();
+}
+
+void WeightWorker::requestReading() {
+    // The command is fixed by start() before the loop exists; without one (or before the
+    // start) there is nothing to send.
+    if (requestCommand_.isEmpty())
+        return;
+    requestPending_.store(true);
+    if (port_)
+        port_->wakeUp();
+}
+
+void WeightWorker::sendRequest() {
+    try {
+        // Bounded: a line that takes no bytes (output held up) must not stall the reading for
+        // long. Plenty for a short command at the slowest line speeds.
+        port_->setTimeoutTx(kRequestWriteTimeoutMs +
+                            static_cast<int>(requestCommand_.size()) * kRequestWriteMsPerByte);
+        port_->putData(std::span(reinterpret_cast<const std::uint8_t*>(requestCommand_.constData()),
+                                 static_cast<std::size_t>(requestCommand_.size())));
+    } catch (const std::exception& e) {
+        // The same cause would fill the log at every request; once per connection says it.
+        if (!requestFailureLogged_) {
+            requestFailureLogged_ = true;
+            view_.logImportantEvent(Bundle::worker().format("request.failed", {describe(e)}));
+        }
+    }
 }
 
 void WeightWorker::processLine(LineProcessor& processor) {
@@ -223,6 +362,15 @@ void WeightWorker::processLine(LineProcessor& processor) {
     }
 }
 
+void WeightWorker::discardUnfinishedLine() {
+    if (!buffer_.isEmpty()) {
+        view_.logImportantEvent(Bundle::worker().getString("unsent.data") + QStringLiteral(" ") +
+                                DataLine::transformControlChars(buffer_));
+        buffer_.clear();
+    }
+    lineError_ = false;
+}
+
 void WeightWorker::dropRunawayLine(int terminator) {
     // Said once per connection: the cause is a setting, not the line.
     if (!runawayReported_) {
@@ -236,11 +384,15 @@ void WeightWorker::dropRunawayLine(int terminator) {
 }
 
 void WeightWorker::publish(DataLine line) {
+    post(std::move(line));
+}
+
+void WeightWorker::post(std::variant<DataLine, PortNotice> mail) {
     std::lock_guard lock(mailboxLock_);
     if (!receiver_)
         return;
     const bool wasEmpty = mailbox_.empty();
-    mailbox_.push_back(std::move(line));
+    mailbox_.push_back(std::move(mail));
     // One queued drain per batch; a drain that is already queued or running takes this line too.
     if (wasEmpty)
         QMetaObject::invokeMethod(
@@ -250,7 +402,7 @@ void WeightWorker::publish(DataLine line) {
 void WeightWorker::deliver() {
     // One line at a time, so a view that spins a nested event loop still sees them in order.
     for (;;) {
-        std::optional<DataLine> next;
+        std::optional<std::variant<DataLine, PortNotice>> next;
         {
             std::lock_guard lock(mailboxLock_);
             if (mailbox_.empty())
@@ -258,7 +410,13 @@ void WeightWorker::deliver() {
             next.emplace(std::move(mailbox_.front()));
             mailbox_.pop_front();
         }
-        view_.processDataLine(*next);
+        if (auto* line = std::get_if<DataLine>(&*next)) {
+            view_.processDataLine(*line);
+        } else if (const auto& notice = std::get<PortNotice>(*next); notice.back) {
+            view_.deviceBack(notice.port);
+        } else {
+            view_.waitingForDevice(notice.port);
+        }
     }
 }
 
@@ -285,11 +443,7 @@ void WeightWorker::complete() {
     } else if (cancelled_.load()) {
         view_.eventLogAppend(Bundle::worker().getString("stopped"));
     }
-    if (!buffer_.isEmpty()) {
-        view_.logImportantEvent(Bundle::worker().getString("unsent.data") + QStringLiteral(" ") +
-                                DataLine::transformControlChars(buffer_));
-        buffer_.clear();
-    }
+    discardUnfinishedLine();
     try {
         if (port_->isOpen())
             port_->close();

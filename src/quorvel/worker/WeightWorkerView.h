@@ -25,6 +25,11 @@ public:
         (void)port;
         (void)reason;
     }
+    // With `reconnect`: the port went away while reading and the connection waits for it
+    // (`port` as configured), then the device is back and reading goes on. User-interface
+    // thread, in order with the lines.
+    virtual void waitingForDevice(const QString& port) { (void)port; }
+    virtual void deviceBack(const QString& port) { (void)port; }
 };
 
 }  // namespace quorvel::worker

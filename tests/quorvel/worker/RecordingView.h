@@ -21,7 +21,7 @@ namespace quorvel::worker {
 // any thread; the accessors return copies.
 class RecordingView : public WeightWorkerView {
   public:
-    enum class Kind { APPEND, IMPORTANT, CONNECTED, LINE, WARNING, DEVICE_LOST };
+    enum class Kind { APPEND, IMPORTANT, CONNECTED, LINE, WARNING, DEVICE_LOST, WAITING, BACK };
 
     struct Call {
         explicit Call(Kind k, QString t = QString()) : kind(k), text(std::move(t)) {}
@@ -56,6 +56,8 @@ class RecordingView : public WeightWorkerView {
         call.title = reason;
         record(std::move(call));
     }
+    void waitingForDevice(const QString& port) override { record(Call(Kind::WAITING, port)); }
+    void deviceBack(const QString& port) override { record(Call(Kind::BACK, port)); }
 
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);

@@ -4,14 +4,18 @@
 #include <unistd.h>
 
 #include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "quorvel/config/Config.h"
 #include "quorvel/config/Instrument.h"
@@ -279,7 +283,9 @@ TEST_F(WeightWorkerPtyTest, ALineWithoutItsLineEndIsDroppedOnceItOutgrowsAnyInst
 }
 
 TEST_F(WeightWorkerPtyTest, LosingTheDeviceEndsTheConnectionWithOneFailure) {
-    WeightWorker worker(view_, settings(ConfigHelper::Instrument::GENERIC));
+    Config c = settings(ConfigHelper::Instrument::GENERIC);
+    c.reconnect = false;
+    WeightWorker worker(view_, std::move(c));
     worker.start();
     pty_.write("3\r4");
     ASSERT_TRUE(view_.waitForLines(1));
@@ -305,6 +311,78 @@ TEST_F(WeightWorkerPtyTest, LosingTheDeviceEndsTheConnectionWithOneFailure) {
     // Not a stop by the user.
     EXPECT_FALSE(view_.texts(Kind::APPEND).contains(Bundle::worker().getString("stopped")));
     EXPECT_EQ(view_.lines().size(), 1u);
+    expectUiThreadDeliveries();
+}
+
+TEST_F(WeightWorkerPtyTest, AfterALossReadingGoesOnWhenTheDeviceIsBackAndAStopEndsTheWait) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path link = dir.filePath("link").toStdString();
+    std::filesystem::create_symlink(pty_.slavePath(), link);
+    const QString linkName = QString::fromStdString(link.string());
+    Config c = settings(ConfigHelper::Instrument::GENERIC);
+    c.setPort(linkName);
+    c.setBitRate(4800);
+    WeightWorker worker(view_, std::move(c));
+    worker.start();
+    const auto waitFor = [&](Kind kind, std::size_t count) {
+        return RecordingView::pumpUntil([&] { return view_.callsOf(kind).size() >= count; });
+    };
+
+    // Unplugged with half a line read: the device goes, and so does its link.
+    pty_.write("3\r4");
+    ASSERT_TRUE(view_.waitForLines(1));
+    ASSERT_TRUE(RecordingView::pumpUntil([&] { return pty_.unreadBytes() == 0; }));
+    std::this_thread::sleep_for(100ms);
+    pty_.closeMaster();
+    std::filesystem::remove(link);
+    ASSERT_TRUE(waitFor(Kind::WAITING, 1));
+
+    // Plugged in again: a new terminal behind the same link.
+    testsupport::Pty back;
+    std::filesystem::create_symlink(back.slavePath(), link);
+    ASSERT_TRUE(waitFor(Kind::BACK, 1));
+    back.write("5\r");
+    ASSERT_TRUE(view_.waitForLines(2));
+    const auto lines = view_.lines();
+    EXPECT_EQ(lines[1].getRawDataUnchanged(), "5\r");  // not glued to the lost half
+    EXPECT_EQ(lines[1].getNumber(), 2);
+    EXPECT_EQ(view_.texts(Kind::WAITING), QStringList{linkName});
+    EXPECT_EQ(view_.texts(Kind::BACK), QStringList{linkName});
+    std::vector<Kind> order;
+    for (const auto& call : view_.calls())
+        if (call.kind == Kind::LINE || call.kind == Kind::WAITING || call.kind == Kind::BACK)
+            order.push_back(call.kind);
+    EXPECT_EQ(order, (std::vector<Kind>{Kind::LINE, Kind::WAITING, Kind::BACK, Kind::LINE}));
+    // The loss is said once and the half line logged as unsent; the connection did not end.
+    const QStringList important = view_.texts(Kind::IMPORTANT);
+    EXPECT_EQ(important.filter("Error [WW]: ").size(), 1) << important.join('|').toStdString();
+    EXPECT_TRUE(important.contains(Bundle::worker().getString("unsent.data") + " 4"));
+    EXPECT_TRUE(view_.callsOf(Kind::DEVICE_LOST).empty());
+    EXPECT_FALSE(view_.disconnected());
+    // Reopened with the same line settings.
+    const QStringList opened = view_.texts(Kind::APPEND).filter(linkName);
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0], opened[1]);
+    EXPECT_TRUE(opened[1].contains("4800")) << opened[1].toStdString();
+
+    // Lost again; a stop ends the wait at once and completes once.
+    back.closeMaster();
+    std::filesystem::remove(link);
+    ASSERT_TRUE(waitFor(Kind::WAITING, 2));
+    const auto asked = std::chrono::steady_clock::now();
+    worker.cancel();
+    ASSERT_TRUE(view_.waitForDisconnect());
+    // Asked right as the wait began: sleeping out the wait would take longer.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 400ms);
+    RecordingView::pumpUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(worker.isDone());
+    EXPECT_EQ(view_.texts(Kind::APPEND).count(Bundle::worker().getString("stopped")), 1);
+    int disconnects = 0;
+    for (const auto& call : view_.callsOf(Kind::CONNECTED))
+        disconnects += call.connected ? 0 : 1;
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_TRUE(view_.callsOf(Kind::DEVICE_LOST).empty());
     expectUiThreadDeliveries();
 }
 
