@@ -13,6 +13,7 @@
 #include <atomic>
 #include <utility>
 
+#include "quorvel/platform/PortalRequest.h"
 #include "quorvel/util/Bundle.h"
 
 namespace {
@@ -53,37 +54,6 @@ constexpr int CALL_TIMEOUT_MS = 5000;
 // The desktop may ask the user to confirm the key.
 constexpr int ANSWER_TIMEOUT_MS = 60000;
 
-QString newToken(const char* prefix) {
-    static std::atomic<unsigned int> counter{0};
-    return QStringLiteral("tolvane_%1_%2_%3")
-        .arg(QLatin1String(prefix))
-        .arg(QRandomGenerator::global()->generate())
-        .arg(counter++);
-}
-
-QString pathOf(const QVariant& value) {
-    if (value.userType() == qMetaTypeId<QDBusObjectPath>())
-        return value.value<QDBusObjectPath>().path();
-    return value.toString();
-}
-
-class ResponseWaiter : public QObject {
-    Q_OBJECT
-  public:
-    bool answered = false;
-    unsigned int code = 0;
-    QVariantMap results;
-    QEventLoop loop;
-
-  public slots:
-    void onResponse(uint response, const QVariantMap& values) {
-        answered = true;
-        code = response;
-        results = values;
-        loop.quit();
-    }
-};
-
 }  // namespace
 
 namespace quorvel::platform {
@@ -115,10 +85,14 @@ QString PortalGlobalHotkey::trigger(const QString& chord) {
         else
             out << QStringLiteral("LOGO");
     }
-    static const std::pair<const char*, const char*> kNames[] = {
-        {"space", "space"},    {"pause", "Pause"},         {"insert", "Insert"},
-        {"home", "Home"},      {"end", "End"},             {"pageup", "Page_Up"},
-        {"pagedown", "Page_Down"}, {"scrolllock", "Scroll_Lock"}};
+    static const std::pair<const char*, const char*> kNames[] = {{"space", "space"},
+                                                                 {"pause", "Pause"},
+                                                                 {"insert", "Insert"},
+                                                                 {"home", "Home"},
+                                                                 {"end", "End"},
+                                                                 {"pageup", "Page_Up"},
+                                                                 {"pagedown", "Page_Down"},
+                                                                 {"scrolllock", "Scroll_Lock"}};
     QString name = key.size() == 1 ? key.toLower() : key.toUpper();
     for (const auto& [lower, x] : kNames) {
         if (key.compare(QLatin1String(lower), Qt::CaseInsensitive) == 0)
@@ -136,12 +110,12 @@ PortalGlobalHotkey::PortalGlobalHotkey(const QString& chord, Activated activated
     QString error;
     QVariantMap results;
     QVariantMap options;
-    options.insert(QStringLiteral("session_handle_token"), newToken("session"));
+    options.insert(QStringLiteral("session_handle_token"), portalToken("session"));
     if (!request(QStringLiteral("CreateSession"), {options}, results, error)) {
         reason_ = notAvailable + QStringLiteral(" (") + error + QStringLiteral(")");
         return;
     }
-    session_ = pathOf(results.value(QStringLiteral("session_handle")));
+    session_ = portalPath(results.value(QStringLiteral("session_handle")));
     if (session_.isEmpty()) {
         reason_ = notAvailable;
         return;
@@ -152,9 +126,9 @@ PortalGlobalHotkey::PortalGlobalHotkey(const QString& chord, Activated activated
 
     PortalShortcut shortcut;
     shortcut.id = SHORTCUT_ID;
-    shortcut.properties.insert(QStringLiteral("description"),
-                               util::Bundle::tolvane().getString(
-                                   "ZoviziDeZizFrame2.requestReadingButton.toolTipText"));
+    shortcut.properties.insert(
+        QStringLiteral("description"),
+        util::Bundle::tolvane().getString("ZoviziDeZizFrame2.requestReadingButton.toolTipText"));
     shortcut.properties.insert(QStringLiteral("preferred_trigger"), trigger(chord));
     QList<PortalShortcut> shortcuts{shortcut};
     if (!request(QStringLiteral("BindShortcuts"),
@@ -189,60 +163,32 @@ PortalGlobalHotkey::~PortalGlobalHotkey() {
     QDBusConnection::sessionBus().call(close, QDBus::NoBlock);
 }
 
-void PortalGlobalHotkey::onActivated(const QDBusObjectPath& session, const QString& id,
-                                     qulonglong, const QVariantMap&) {
+void PortalGlobalHotkey::onActivated(const QDBusObjectPath& session, const QString& id, qulonglong,
+                                     const QVariantMap&) {
     if (bound_ && session.path() == session_ && id == SHORTCUT_ID && activated_)
         activated_();
 }
 
 bool PortalGlobalHotkey::request(const QString& method, QVariantList arguments,
                                  QVariantMap& results, QString& error) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString token = newToken("request");
-    // The answer may come before the call returns: listen on the portal's path first.
-    QString sender = bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    QString handle =
-        QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-    ResponseWaiter waiter;
-    const char* slot = SLOT(onResponse(uint, QVariantMap));
-    bus.connect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-    QVariantMap options = arguments.takeLast().toMap();
-    options.insert(QStringLiteral("handle_token"), token);
-    arguments.append(options);
-    QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, SHORTCUTS, method);
-    call.setArguments(arguments);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, CALL_TIMEOUT_MS);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        bus.disconnect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-        error = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
+    const PortalAnswer answer =
+        callPortal(SHORTCUTS, method, std::move(arguments), CALL_TIMEOUT_MS, ANSWER_TIMEOUT_MS);
+    switch (answer.kind) {
+        case PortalAnswer::Kind::CALL_FAILED:
+            error = answer.error;
+            return false;
+        case PortalAnswer::Kind::NO_ANSWER:
+            error = QStringLiteral("no answer from the desktop");
+            return false;
+        case PortalAnswer::Kind::ANSWERED:
+            break;
+    }
+    if (answer.code != 0) {
+        error = answer.code == 1 ? QStringLiteral("refused") : QStringLiteral("failed");
         return false;
     }
-    const QString returned = pathOf(reply.arguments().value(0));
-    if (!returned.isEmpty() && returned != handle && !waiter.answered) {
-        bus.disconnect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-        handle = returned;
-        bus.connect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-    }
-    if (!waiter.answered) {
-        QTimer::singleShot(ANSWER_TIMEOUT_MS, &waiter.loop, &QEventLoop::quit);
-        waiter.loop.exec();
-    }
-    bus.disconnect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-    if (!waiter.answered) {
-        bus.call(QDBusMessage::createMethodCall(SERVICE, handle, REQUEST, QStringLiteral("Close")),
-                 QDBus::NoBlock);
-        error = QStringLiteral("no answer from the desktop");
-        return false;
-    }
-    if (waiter.code != 0) {
-        error = waiter.code == 1 ? QStringLiteral("refused") : QStringLiteral("failed");
-        return false;
-    }
-    results = waiter.results;
+    results = answer.results;
     return true;
 }
 
 }  // namespace quorvel::platform
-
-#include "PortalGlobalHotkey.moc"

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "quorvel/platform/PortalRequest.h"
 #include "quorvel/platform/X11KeyInjector.h"
 
 namespace quorvel::platform {
@@ -57,22 +58,6 @@ QString unreachable(const QString& detail) {
                         .arg(detail));
 }
 
-// Request tokens must be unique for this connection.
-QString newToken(const char* prefix) {
-    static std::atomic<unsigned int> counter{0};
-    return QStringLiteral("tolvane_%1_%2_%3")
-        .arg(QLatin1String(prefix))
-        .arg(QRandomGenerator::global()->generate())
-        .arg(counter++);
-}
-
-// An object path from a result, which older portals send as a string.
-QString pathOf(const QVariant& value) {
-    if (value.userType() == qMetaTypeId<QDBusObjectPath>())
-        return value.value<QDBusObjectPath>().path();
-    return value.toString();
-}
-
 QVariant property(const QString& name, QString& error) {
     QDBusMessage get = QDBusMessage::createMethodCall(
         SERVICE, PATH, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
@@ -85,24 +70,6 @@ QVariant property(const QString& name, QString& error) {
     }
     return reply.arguments().first().value<QDBusVariant>().variant();
 }
-
-// Receives a Request object's Response signal on the thread that waits for it.
-class ResponseWaiter : public QObject {
-    Q_OBJECT
-  public:
-    bool answered = false;
-    unsigned int code = 0;
-    QVariantMap results;
-    QEventLoop loop;
-
-  public slots:
-    void onResponse(uint response, const QVariantMap& values) {
-        answered = true;
-        code = response;
-        results = values;
-        loop.quit();
-    }
-};
 
 }  // namespace
 
@@ -121,10 +88,10 @@ PortalKeyInjector::PortalKeyInjector(const QString& restoreToken, int answerTime
         fail(noPortal(QStringLiteral("The desktop's remote desktop portal offers no keyboard.")));
 
     QVariantMap options;
-    options.insert(QStringLiteral("session_handle_token"), newToken("session"));
+    options.insert(QStringLiteral("session_handle_token"), portalToken("session"));
     const QVariantMap created =
-        request(QStringLiteral("CreateSession"), {options}, newToken("create"), "create a session");
-    session_ = pathOf(created.value(QStringLiteral("session_handle")));
+        request(QStringLiteral("CreateSession"), {options}, "create a session");
+    session_ = portalPath(created.value(QStringLiteral("session_handle")));
     if (session_.isEmpty())
         fail(QStringLiteral("The remote desktop portal created no session.") + NOTHING_TYPED);
 
@@ -137,11 +104,9 @@ PortalKeyInjector::PortalKeyInjector(const QString& restoreToken, int answerTime
                 select.insert(QStringLiteral("restore_token"), restoreToken);
         }
         const QVariant session = QVariant::fromValue(QDBusObjectPath(session_));
-        request(QStringLiteral("SelectDevices"), {session, select}, newToken("select"),
-                "select the keyboard");
+        request(QStringLiteral("SelectDevices"), {session, select}, "select the keyboard");
         const QVariantMap started =
-            request(QStringLiteral("Start"), {session, QString(), QVariantMap()}, newToken("start"),
-                    "start");
+            request(QStringLiteral("Start"), {session, QString(), QVariantMap()}, "start");
         const QVariant granted = started.value(QStringLiteral("devices"));
         if (granted.isValid() && (granted.toUInt() & KEYBOARD) == 0)
             fail(QStringLiteral("The desktop allowed remote interaction without the keyboard.") +
@@ -162,62 +127,26 @@ PortalKeyInjector::~PortalKeyInjector() {
 }
 
 QVariantMap PortalKeyInjector::request(const QString& method, QVariantList arguments,
-                                       const QString& token, const char* step) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    // The answer may come before the call returns: listen on the path the portal will use
-    // before calling.
-    QString sender = bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    QString handle =
-        QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-    ResponseWaiter waiter;
-    const char* slot = SLOT(onResponse(uint, QVariantMap));
-    bus.connect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-
-    QVariantMap options = arguments.takeLast().toMap();
-    options.insert(QStringLiteral("handle_token"), token);
-    arguments.append(options);
-    QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, REMOTE_DESKTOP, method);
-    call.setArguments(arguments);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, CALL_TIMEOUT_MS);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        bus.disconnect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-        fail(
-            unreachable(reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage()));
-    }
-    const QString returned = pathOf(reply.arguments().value(0));
-    if (!returned.isEmpty() && returned != handle && !waiter.answered) {
-        // A portal older than handle tokens chose its own path.
-        bus.disconnect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-        handle = returned;
-        bus.connect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-    }
-    if (!waiter.answered) {
-        QTimer::singleShot(answerTimeoutMs_, &waiter.loop, &QEventLoop::quit);
-        waiter.loop.exec();
-    }
-    bus.disconnect(SERVICE, handle, REQUEST, QStringLiteral("Response"), &waiter, slot);
-
-    if (!waiter.answered) {
-        // Take the question off the screen: nobody will act on its answer.
-        QDBusMessage close =
-            QDBusMessage::createMethodCall(SERVICE, handle, REQUEST, QStringLiteral("Close"));
-        bus.call(close, QDBus::NoBlock);
+                                       const char* step) {
+    const PortalAnswer answer =
+        callPortal(REMOTE_DESKTOP, method, std::move(arguments), CALL_TIMEOUT_MS, answerTimeoutMs_);
+    if (answer.kind == PortalAnswer::Kind::CALL_FAILED)
+        fail(unreachable(answer.error));
+    if (answer.kind == PortalAnswer::Kind::NO_ANSWER)
         fail(QStringLiteral("The desktop did not answer the request for remote interaction "
                             "(%1) within %2 seconds.")
                  .arg(QLatin1String(step))
                  .arg(answerTimeoutMs_ / 1000) +
              NOTHING_TYPED);
-    }
-    if (waiter.code == RESPONSE_CANCELLED)
+    if (answer.code == RESPONSE_CANCELLED)
         fail(QStringLiteral("The desktop refused remote interaction.") + NOTHING_TYPED +
              QStringLiteral(" Start again and allow remote interaction when the desktop asks."));
-    if (waiter.code != 0)
+    if (answer.code != 0)
         fail(QStringLiteral("The desktop ended the request for remote interaction (%1): the "
                             "dialog was closed or the portal failed.")
                  .arg(QLatin1String(step)) +
              NOTHING_TYPED);
-    return waiter.results;
+    return answer.results;
 }
 
 void PortalKeyInjector::sendKeysym(unsigned long keysym, bool press) {
@@ -284,5 +213,3 @@ QString PortalKeyInjector::restoreToken() const {
 }
 
 }  // namespace quorvel::platform
-
-#include "PortalKeyInjector.moc"

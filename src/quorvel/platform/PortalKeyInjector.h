@@ -46,8 +46,7 @@ class PortalKeyInjector : public worker::KeyInjector {
   private:
     // Calls a portal method that answers through a Request object and waits for the answer;
     // throws unless the user agreed.
-    QVariantMap request(const QString& method, QVariantList arguments, const QString& token,
-                        const char* step);
+    QVariantMap request(const QString& method, QVariantList arguments, const char* step);
     void sendKeysym(unsigned long keysym, bool press);
 
     QString session_;
