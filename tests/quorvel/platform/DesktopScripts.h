@@ -3,10 +3,14 @@
 // Runs the headless desktop scripts beside the project (../shared/desktops): each starts a real
 // Wayland desktop as root, drops to uid 65534 and runs a client command inside it.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -28,7 +32,8 @@ inline std::string readFile(const std::filesystem::path& path) {
 inline std::string desktopsFolder() {
     if (const char* given = std::getenv("DESKTOPS_DIR"))
         return given;
-    for (const char* candidate : {TOLVANE_SOURCE_DIR "/../shared/desktops", "/work/shared/desktops"})
+    for (const char* candidate :
+         {TOLVANE_SOURCE_DIR "/../shared/desktops", "/work/shared/desktops"})
         if (std::filesystem::exists(std::filesystem::path(candidate) / "sway.sh"))
             return candidate;
     return TOLVANE_SOURCE_DIR "/../shared/desktops";
@@ -37,6 +42,27 @@ inline std::string desktopsFolder() {
 struct DesktopResult {
     int exitCode = -1;  // 3: the desktop's packages are missing
     std::string said;   // the script's output
+};
+
+// One desktop at a time on this machine, across test processes: two compositors starting side by
+// side on a small machine have overrun the run's time limit. Without the lock file (another
+// user's) the runs are simply not kept apart.
+class OneDesktopAtATime {
+  public:
+    OneDesktopAtATime()
+        : fd_(::open("/tmp/tolvane-desktop-tests.lock", O_RDONLY | O_CREAT | O_CLOEXEC, 0644)) {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~OneDesktopAtATime() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    OneDesktopAtATime(const OneDesktopAtATime&) = delete;
+    OneDesktopAtATime& operator=(const OneDesktopAtATime&) = delete;
+
+  private:
+    int fd_;
 };
 
 // Runs `script` with OUT=`out` and `variables` (CLIENT, TIMEOUT, ...) added to this process's
@@ -82,6 +108,7 @@ inline DesktopResult runDesktop(const std::string& script, const std::filesystem
         env.insert("SHARE", (shared.isEmpty() ? QString() : shared + ' ') +
                                 QString::fromStdString(treeText));
     }
+    const OneDesktopAtATime turn;
     QProcess desktop;
     desktop.setProcessEnvironment(env);
     desktop.start(QString::fromStdString(script), {});
