@@ -20,6 +20,7 @@
 #include "quorvel/config/Config.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/util/Bundle.h"
+#include "quorvel/worker/NativeSerialTest.h"
 #include "quorvel/worker/RecordingView.h"
 #include "quorvel/worker/WeightWorker.h"
 #include "quorvel/worker/WeightWorkerBarcode.h"
@@ -38,21 +39,8 @@ using util::Bundle;
 using Kind = RecordingView::Kind;
 using namespace std::chrono_literals;
 
-class WeightWorkerPtyTest : public ::testing::Test {
+class WeightWorkerPtyTest : public NativeSerialTest {
   protected:
-    void SetUp() override {
-        for (const char* name : {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"})
-            serialkit::SystemProperties::remove(name);
-        ::testing::internal::CaptureStdout();
-        serialkit::SerialPortLocal::reinitialize();
-        ::testing::internal::GetCapturedStdout();
-        if (!serialkit::SerialPortLocal::isLibraryLoaded())
-            GTEST_SKIP() << "no native serial driver on this platform";
-    }
-    void TearDown() override {
-        for (const char* name : {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"})
-            serialkit::SystemProperties::clear(name);
-    }
 
     Config settings(ConfigHelper::Instrument instrument) {
         Config c = InstrumentPresets::getDefaultConfig(instrument);

@@ -12,6 +12,7 @@
 #include "quorvel/config/Config.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/util/Bundle.h"
+#include "quorvel/worker/NativeSerialTest.h"
 #include "quorvel/worker/RecordingView.h"
 #include "quorvel/worker/RequestTimer.h"
 #include "quorvel/worker/WeightWorker.h"
@@ -34,17 +35,8 @@ using Instrument = ConfigHelper::Instrument;
 using Kind = RecordingView::Kind;
 using namespace std::chrono_literals;
 
-class WeightWorkerRequestTest : public ::testing::Test {
+class WeightWorkerRequestTest : public NativeSerialTest {
   protected:
-    void SetUp() override {
-        for (const char* name : {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"})
-            serialkit::SystemProperties::remove(name);
-        ::testing::internal::CaptureStdout();
-        serialkit::SerialPortLocal::reinitialize();
-        ::testing::internal::GetCapturedStdout();
-        if (!serialkit::SerialPortLocal::isLibraryLoaded())
-            GTEST_SKIP() << "no native serial driver on this platform";
-    }
 
     static Config settings(Instrument instrument, const std::string& port,
                            const QString& command = QString()) {
