@@ -3,7 +3,9 @@
 #include <stdexcept>
 
 #include "serialkit/NativeSerial.h"
+#include "serialkit/NetworkSerial.h"
 #include "serialkit/PosixSerial.h"
+#include "serialkit/RoutingSerial.h"
 
 namespace serialkit {
 
@@ -19,7 +21,10 @@ std::map<std::string, NativeLibrary::Factory>& registry() {
     // self-registering objects.
     static std::map<std::string, NativeLibrary::Factory> r = [] {
         std::map<std::string, NativeLibrary::Factory> m;
-        auto posix = [] { return std::make_shared<PosixSerial>(); };
+        auto posix = [] {
+            return std::make_shared<RoutingSerial>(std::make_shared<PosixSerial>(),
+                                                   std::make_shared<NetworkSerial>());
+        };
         for (const char* name : {"skLux86", "skLuxArm", "skLux86_64bit", "skLuxArm64"}) {
             m.emplace(name, posix);
         }

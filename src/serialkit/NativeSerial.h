@@ -32,6 +32,12 @@ class NativeSerial {
     static constexpr int ERR_PERMISSION = 1006;
     static constexpr int ERR_BUSY = 1007;
     static constexpr int ERR_NO_DEVICE = 1008;
+    // Network ports: the host refused, could not be reached, did not answer in time, or its
+    // name is unknown.
+    static constexpr int ERR_REFUSED = 1010;
+    static constexpr int ERR_UNREACHABLE = 1011;
+    static constexpr int ERR_TIMEOUT = 1012;
+    static constexpr int ERR_HOST_NOT_FOUND = 1013;
 
     // SerGetByte: nothing waiting.
     static constexpr int NO_DATA = -1;

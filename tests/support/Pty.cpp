@@ -148,4 +148,12 @@ void Pty::releaseSlave() {
     }
 }
 
+termios Pty::lineSettings() const {
+    termios t{};
+    if (slave_ < 0 || ::tcgetattr(slave_, &t) != 0) {
+        throw sysError("tcgetattr");
+    }
+    return t;
+}
+
 }  // namespace testsupport

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include <termios.h>
+
 namespace testsupport {
 
 // A raw pseudo-terminal pair; the test plays the instrument on the master side and the port
@@ -36,6 +38,8 @@ class Pty {
     // Bytes written to the master that no one has read from the slave yet; asked through the
     // fixture's own slave descriptor, which an exclusive open by the port does not shut out.
     int unreadBytes() const;
+    // The line settings as the port under test left them (through the fixture's own slave).
+    termios lineSettings() const;
     // The far end goes away (device loss).
     void closeMaster();
     // Drops the fixture's own slave descriptor; then the master sees EIO while no one has the

@@ -1,0 +1,215 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "serialkit/IOException.h"
+#include "serialkit/SerialConfig.h"
+#include "serialkit/SerialPortLocal.h"
+#include "serialkit/SystemProperties.h"
+#include "support/DeviceServer.h"
+#include "support/Pty.h"
+
+namespace serialkit {
+namespace {
+
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Every byte value, twice, so 0xFF (Telnet's IAC) comes in pairs and alone.
+std::string allBytes() {
+    std::string bytes;
+    for (int round = 0; round < 2; ++round) {
+        for (int b = 0; b < 256; ++b) {
+            bytes.push_back(static_cast<char>(b));
+        }
+    }
+    return bytes + "\xff";
+}
+
+// Network ports through the platform's own driver, as the program opens them.
+class NetworkSerialTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"}) {
+            SystemProperties::remove(name);
+        }
+        testing::internal::CaptureStdout();
+        SerialPortLocal::reinitialize();
+        testing::internal::GetCapturedStdout();
+        if (!SerialPortLocal::isLibraryLoaded()) {
+            GTEST_SKIP() << "no native driver";
+        }
+    }
+
+    // Reads until `count` bytes arrived, the port fails, or 10 s passed.
+    static std::string readBytes(SerialPortLocal& port, std::size_t count) {
+        std::string got;
+        std::vector<std::uint8_t> buf(4096);
+        const auto deadline = Clock::now() + 10s;
+        while (got.size() < count && Clock::now() < deadline) {
+            const int n = port.getData(buf);
+            if (n > 0) {
+                got.append(reinterpret_cast<const char*>(buf.data()), static_cast<std::size_t>(n));
+            } else {
+                port.waitForData(200);
+            }
+        }
+        return got;
+    }
+
+    // The message the port's read gives once the far end has gone, or "" after 10 s.
+    static std::string lossMessage(SerialPortLocal& port) {
+        const auto deadline = Clock::now() + 10s;
+        std::vector<std::uint8_t> buf(64);
+        while (Clock::now() < deadline) {
+            try {
+                port.waitForData(200);
+                port.getData(buf);
+            } catch (const IOException& e) {
+                return e.what();
+            }
+        }
+        return "";
+    }
+
+    static std::string openFailure(const std::string& name) {
+        try {
+            SerialPortLocal port{SerialConfig(name)};
+        } catch (const IOException& e) {
+            return e.what();
+        }
+        return "opened";
+    }
+};
+
+class DeviceServerTest : public NetworkSerialTest {
+  protected:
+    void SetUp() override {
+        NetworkSerialTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        if (testsupport::DeviceServer::program().empty()) {
+            GTEST_SKIP() << "ser2net is not installed";
+        }
+        server_ = std::make_unique<testsupport::DeviceServer>(pty_.slavePath(), TERMIOS_SPY);
+    }
+
+    testsupport::Pty pty_;
+    std::unique_ptr<testsupport::DeviceServer> server_;
+};
+
+TEST_F(DeviceServerTest, BytesPassBothWaysUnchangedAndLineSettingsReachTheDevice) {
+    SerialPortLocal port{SerialConfig(server_->url())};
+    ASSERT_TRUE(port.isOpen());
+
+    const std::string bytes = allBytes();
+    pty_.write(bytes);
+    EXPECT_EQ(readBytes(port, bytes.size()), bytes);
+    port.putString(bytes);
+    EXPECT_EQ(pty_.read(bytes.size(), 10000), bytes);
+
+    // Opening sent the record's 9600 8N1; a change goes out as RFC 2217 requests. The pty keeps
+    // the speed and stop bits, but always reads back 8 bits without parity: those are checked
+    // in what ser2net asked of it.
+    termios t = pty_.lineSettings();
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(server_->lastControlFlags() & (PARENB | CSIZE), static_cast<unsigned>(CS8));
+    port.setBitRate(SerialConfig::BR_19200);
+    port.setParity(SerialConfig::PY_EVEN);
+    port.setDataBits(SerialConfig::LN_7BITS);
+    port.setStopBits(SerialConfig::ST_2BITS);
+    port.configure();
+    t = pty_.lineSettings();
+    EXPECT_EQ(cfgetospeed(&t), B19200);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(server_->lastControlFlags() & (PARENB | PARODD | CSIZE),
+              static_cast<unsigned>(PARENB | CS7));
+
+    // Modem lines go out and come back without failing.
+    port.setDTR(false);
+    port.setRTS(true);
+    port.sigCTS();
+}
+
+TEST_F(DeviceServerTest, ADeviceServerThatDiesIsALostPortAndCanBeOpenedAgainWhenBack) {
+    SerialPortLocal port{SerialConfig(server_->url())};
+    pty_.write("12.5 g\r\n");
+    EXPECT_EQ(readBytes(port, 8), "12.5 g\r\n");
+
+    server_->stop();
+    EXPECT_THAT(lossMessage(port), HasSubstr("Connection closed by the device server"));
+    port.close();
+    EXPECT_THAT(openFailure(server_->url()), HasSubstr("Connection refused"));
+
+    server_->start();
+    port.open();
+    pty_.write("12.6 g\r\n");
+    EXPECT_EQ(readBytes(port, 8), "12.6 g\r\n");
+}
+
+// A raw TCP instrument: a listener of the test's own stands for it.
+TEST_F(NetworkSerialTest, RawTcpCarriesBytesUntouchedAndTellsWhenTheFarEndCloses) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+
+    SerialPortLocal port{SerialConfig("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)))};
+    const int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    // Line settings and modem lines have nothing to act on and succeed.
+    port.setBitRate(SerialConfig::BR_1200);
+    port.configure();
+    port.setDTR(true);
+
+    const std::string bytes = allBytes();
+    ASSERT_EQ(::write(peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(readBytes(port, bytes.size()), bytes);
+    port.putString(bytes);
+    std::string back(bytes.size(), '\0');
+    std::size_t got = 0;
+    while (got < back.size()) {
+        const ssize_t n = ::read(peer, back.data() + got, back.size() - got);
+        ASSERT_GT(n, 0);
+        got += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(back, bytes);
+
+    ::close(peer);
+    EXPECT_THAT(lossMessage(port), HasSubstr("Connection closed by the device server"));
+    ::close(listener);
+}
+
+TEST_F(NetworkSerialTest, AFailedConnectionSaysWhatHappened) {
+    const std::string closed = std::to_string(testsupport::DeviceServer::freePort());
+    const struct {
+        std::string name;
+        std::string says;
+    } rows[] = {
+        {"rfc2217://127.0.0.1:" + closed, "Connection refused"},
+        {"tcp://127.0.0.1:" + closed, "Connection refused"},
+        {"tcp://no-such-instrument.invalid:4001", "Host name not found"},
+        {"tcp://127.0.0.1", "Port not valid"},
+        {"rfc2217://[::1:4001", "Port not valid"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_THAT(openFailure(row.name), HasSubstr(row.says)) << row.name;
+    }
+}
+
+}  // namespace
+}  // namespace serialkit
