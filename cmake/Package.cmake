@@ -32,7 +32,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.varnholt.example/tolvane/")
 # Debian bookworm's names: the shared libraries the programs link (`readelf -d`; the minimum
 # versions are those dpkg-shlibdeps finds for their symbols, Qt's raised to the 6.4 the build
 # asks for, since all Qt parts must be of one version; the xcb platform plugin comes with
-# libqt6gui6, the Wayland one with qt6-wayland), and the soundfont the sound plays with (GMP's
+# libqt6gui6, the Wayland one with qt6-wayland), and the soundfont the sound plays with, gensio for network instruments (GMP's
 # C++ part is headers only here).
 set(TOLVANE_DEB_DEPENDS
   "libc6 (>= 2.34)"
@@ -49,7 +49,8 @@ set(TOLVANE_DEB_DEPENDS
   "libwayland-client0 (>= 1.20.0)"
   "libfluidsynth3 (>= 2.1.0)"
   "timgm6mb-soundfont"
-  "libgmp10 (>= 2:6.2.1+dfsg1)")
+  "libgmp10 (>= 2:6.2.1+dfsg1)"
+  "libgensio4 (>= 2.6.2)")
 list(JOIN TOLVANE_DEB_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 

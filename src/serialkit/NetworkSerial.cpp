@@ -170,8 +170,11 @@ struct NetworkSerial::Conn {
                         const std::size_t room =
                             kRxLimit > c->waiting() ? kRxLimit - c->waiting() : 0;
                         const std::size_t take = std::min<std::size_t>(*len, room);
-                        if (c->rxPos > 0 && c->rxPos == c->rx.size()) {
-                            c->rx.clear();
+                        // Bytes already handed out go before the buffer grows, also when the
+                        // reader never quite catches up.
+                        if (c->rxPos > 0 && c->rxPos * 2 >= c->rx.size()) {
+                            c->rx.erase(c->rx.begin(),
+                                        c->rx.begin() + static_cast<std::ptrdiff_t>(c->rxPos));
                             c->rxPos = 0;
                         }
                         const bool wasEmpty = c->waiting() == 0;

@@ -27,6 +27,7 @@
 #include "serialkit/IOException.h"
 #include "serialkit/SerialPortLocal.h"
 #include "serialkit/SystemProperties.h"
+#include "support/DeviceServer.h"
 #include "support/Pty.h"
 
 namespace quorvel::worker {
@@ -372,6 +373,36 @@ TEST_F(WeightWorkerPtyTest, AfterALossReadingGoesOnWhenTheDeviceIsBackAndAStopEn
     EXPECT_EQ(disconnects, 1);
     EXPECT_TRUE(view_.callsOf(Kind::DEVICE_LOST).empty());
     expectUiThreadDeliveries();
+}
+
+TEST_F(WeightWorkerPtyTest, AnInstrumentBehindADeviceServerThatRestartsIsReadOnAfterwards) {
+    if (testsupport::DeviceServer::program().empty())
+        GTEST_SKIP() << "ser2net is not installed";
+    testsupport::DeviceServer server(pty_.slavePath());
+    const QString url = QString::fromStdString(server.url());
+    Config c = settings(ConfigHelper::Instrument::GENERIC);
+    c.setPort(url);
+    WeightWorker worker(view_, std::move(c));
+    worker.start();
+    const auto waitFor = [&](Kind kind) {
+        return RecordingView::pumpUntil([&] { return !view_.callsOf(kind).empty(); });
+    };
+    pty_.write("3\r");
+    ASSERT_TRUE(view_.waitForLines(1));
+
+    server.stop();
+    ASSERT_TRUE(waitFor(Kind::WAITING));
+    server.start();
+    ASSERT_TRUE(waitFor(Kind::BACK));
+    pty_.write("5\r");
+    ASSERT_TRUE(view_.waitForLines(2));
+    EXPECT_EQ(view_.lines()[1].getRawDataUnchanged(), "5\r");
+    EXPECT_EQ(view_.lines()[1].getNumber(), 2);
+    EXPECT_EQ(view_.texts(Kind::WAITING), QStringList{url});
+    EXPECT_THAT(view_.texts(Kind::IMPORTANT).join('|').toStdString(),
+                ::testing::HasSubstr("Connection closed by the device server"));
+    worker.cancel();
+    ASSERT_TRUE(view_.waitForDisconnect());
 }
 
 TEST_F(WeightWorkerPtyTest, DestroyingARunningWorkerDeliversNothingMore) {
