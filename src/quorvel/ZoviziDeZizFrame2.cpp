@@ -44,6 +44,7 @@
 #include "quorvel/config/LineFormat.h"
 #include "quorvel/util/BundleKeys.h"
 #include "quorvel/util/FriendlyPortUtil.h"
+#include "quorvel/util/NetworkPorts.h"
 #include "quorvel/worker/CsvValueRecorder.h"
 #include "quorvel/worker/WeightWorkerAnd.h"
 #include "quorvel/worker/WeightWorkerBarcode.h"
@@ -155,7 +156,25 @@ QString portFailureAdvice(const QString& failure) {
     if (failure.endsWith(QLatin1String("No such device"))) {
         return util::Bundle::tolvane().getString("port.missing.what.to.do");
     }
+    for (const char* network :
+         {"Connection refused", "Host unreachable", "Connection timed out", "Host name not found"}) {
+        if (failure.endsWith(QLatin1String(network)))
+            return util::Bundle::tolvane().getString("port.network.what.to.do");
+    }
     return util::Bundle::tolvane().getString("port.open.what.to.do");
+}
+
+// The bare port name the box shows, listed or typed; empty when it shows nothing.
+QString portNameIn(const QComboBox& box) {
+    const QString shown = box.currentText();
+    const QString bare = util::FriendlyPortUtil::getUnfriendlyPortName(shown);
+    return bare == shown ? shown.trimmed() : bare;
+}
+
+// A name that is not one of the box's entries, shown as the user typed it.
+void showTypedPort(QComboBox& box, const QString& name) {
+    box.setCurrentIndex(-1);
+    box.setEditText(name);
 }
 
 }  // namespace
@@ -231,6 +250,9 @@ ZoviziDeZizFrame2::ZoviziDeZizFrame2(const QStringList& arguments, FrameServices
         std::cerr << "loadConfig: " << e.what() << std::endl;
         messages->error(this, util::Bundle::tolvane().getString("error.while.loading.settings"),
                         util::Bundle::tolvane().getString("access.error.while.loading.settings"));
+    }
+    if (!portFromCommandLine && portNames.isEmpty()) {
+        reportNoPortsUnless(config.getPort());
     }
     oldConfig = std::make_unique<config::Config>(config);
     persistent = true;
@@ -484,6 +506,9 @@ QWidget* ZoviziDeZizFrame2::buildInputPanel() {
 
     portList = new PrototypeComboBox(QString(53, u'X'), QString(16, u'X'), page);
     portList->setObjectName("portList");
+    // Network instruments are never discovered: their names are typed.
+    portList->setEditable(true);
+    portList->setInsertPolicy(QComboBox::NoInsert);
     portList->setToolTip(
         util::Bundle::tolvane().getString("ZoviziDeZizFrame2.portList.toolTipText"));
     setPortNames(portNames);
@@ -985,14 +1010,17 @@ void ZoviziDeZizFrame2::setPortNames(const QStringList& names) {
     const qsizetype stored = portNames.indexOf(config.getPort());
     if (stored >= 0) {
         portList->setCurrentIndex(static_cast<int>(stored));
+    } else if (!portFromCommandLine && util::NetworkPorts::isNetworkName(config.getPort())) {
+        // The port named on the command line is the one offered, not the stored one.
+        showTypedPort(*portList, config.getPort());
     }
 }
 
 // --- reading the controls back ---
 
 void ZoviziDeZizFrame2::updateConfigFromTabs() {
-    if (portList->currentIndex() >= 0) {
-        config.setPort(util::FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()));
+    if (const QString port = portNameIn(*portList); !port.isEmpty()) {
+        config.setPort(port);
     }
     const H::Instrument instrument = instrumentBox->selected();
     if (config.getInstrument() != instrument) {
@@ -1478,16 +1506,21 @@ QStringList ZoviziDeZizFrame2::listPorts() {
             names << QString::fromStdString(name);
         }
     }
-    if (names.isEmpty()) {
-        // clang-format off
-        messages->error(this, util::Bundle::tolvane().getString("error"),
-                        util::Bundle::tolvane().getString("no.rs.232.port.found.on.your.system.program.will.now.exit"));
-        // clang-format on
-    } else if (gap) {
+    if (!names.isEmpty() && gap) {
         messages->error(this, util::Bundle::tolvane().getString("error"),
                         util::Bundle::tolvane().getString("error.listing.available.ports"));
     }
     return names;
+}
+
+void ZoviziDeZizFrame2::reportNoPortsUnless(const QString& port) {
+    if (util::NetworkPorts::isNetworkName(port)) {
+        return;
+    }
+    // clang-format off
+    messages->error(this, util::Bundle::tolvane().getString("error"),
+                    util::Bundle::tolvane().getString("no.rs.232.port.found.on.your.system.program.will.now.exit"));
+    // clang-format on
 }
 
 bool ZoviziDeZizFrame2::saveSettings() {
@@ -1662,6 +1695,13 @@ void ZoviziDeZizFrame2::startReading() {
     updateConfigFromTabs();
     // One typist at a time: the previous one has long finished its last text by now.
     retiringKeybot.reset();
+    if (const QString problem = util::NetworkPorts::problemWith(config.getPort());
+        !problem.isEmpty()) {
+        messages->error(this, util::Bundle::tolvane().getString("error"),
+                        util::Bundle::tolvane().format("invalid.network.port.0.1",
+                                                       {config.getPort(), problem}));
+        return;
+    }
 
     const H::Instrument instrument =
         config.getInstrument().value_or(S<H::Instrument>::getDefault());
@@ -1954,15 +1994,20 @@ void ZoviziDeZizFrame2::defaultButtonActionPerformed() {
 }
 
 void ZoviziDeZizFrame2::refreshPortsButtonActionPerformed() {
-    // The chosen port stays chosen when it is still there.
-    const QString chosen = portList->currentIndex() >= 0
-                               ? util::FriendlyPortUtil::getUnfriendlyPortName(portList->currentText())
-                               : config.getPort();
+    // The chosen port stays chosen when it is still there; a typed one is kept as it is.
+    const QString shown = portNameIn(*portList);
+    const QString chosen = shown.isEmpty() ? config.getPort() : shown;
+    const bool typed = !shown.isEmpty() && !portNames.contains(shown);
     const QStringList names = listPorts();
+    if (names.isEmpty()) {
+        reportNoPortsUnless(chosen);
+    }
     setPortNames(names);
     const qsizetype index = names.indexOf(chosen);
     if (index >= 0) {
         portList->setCurrentIndex(static_cast<int>(index));
+    } else if (typed) {
+        showTypedPort(*portList, chosen);
     }
 }
 

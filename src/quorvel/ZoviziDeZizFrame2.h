@@ -93,7 +93,8 @@ public:
     // Stopped layout (seven pages) or running layout (Start, event log, about).
     void setConnectedInGUI(bool connected) override;
 
-    // Rebuilds `portList` from bare port names (friendly entries where known).
+    // Rebuilds `portList` from bare port names (friendly entries where known); a stored
+    // network name, never listed, is shown as typed.
     void setPortNames(const QStringList& portNames);
 
     // "tolvane32.png", "tolvane24.png", "tolvane20.png", "tolvane16.png" from the resources;
@@ -276,9 +277,12 @@ private:
     void showInputTerminator();
 
     // --- start-up, reading and saving ---
-    // The serial library's ports, with the boxes for an empty or broken list; friendly names
-    // are loaded where the platform reports drivers.
+    // The serial library's ports, with the box for a broken list; friendly names are loaded
+    // where the platform reports drivers.
     QStringList listPorts();
+    // The box for an empty list, unless `port` is a network name (never discovered, so an
+    // empty list is no reason to worry).
+    void reportNoPortsUnless(const QString& port);
     // Ends the start-up after a fatal box: the program exits with `code`, the window stays shut.
     void abandonStartUp(int code);
     // Asks the update server in the background on one start in four; called only when

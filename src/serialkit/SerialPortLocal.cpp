@@ -16,6 +16,7 @@
 #include "serialkit/IOException.h"
 #include "serialkit/NativeHandleMutex.h"
 #include "serialkit/NativeSerial.h"
+#include "serialkit/NetworkPortName.h"
 #include "serialkit/Platform.h"
 #include "serialkit/SerialServerTask.h"
 #include "serialkit/SystemProperties.h"
@@ -602,6 +603,14 @@ std::string openErrorText(int result) {
             return "Device busy";
         case NativeSerial::ERR_NO_DEVICE:
             return "19: No such device";
+        case NativeSerial::ERR_REFUSED:
+            return "Connection refused";
+        case NativeSerial::ERR_UNREACHABLE:
+            return "Host unreachable";
+        case NativeSerial::ERR_TIMEOUT:
+            return "Connection timed out";
+        case NativeSerial::ERR_HOST_NOT_FOUND:
+            return "Host name not found";
         default:
             return ": " + std::to_string(result);
     }
@@ -649,7 +658,13 @@ std::vector<std::string> SerialPortLocal::getPortList() {
         const std::string& text = *listProperty;
         std::size_t begin = 0;
         while (begin <= text.size()) {
-            std::size_t end = text.find_first_of(";:", begin);
+            // A network name carries ':' itself, so it ends where its port digits end.
+            std::size_t start = begin;
+            while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) {
+                ++start;
+            }
+            const std::size_t networkLength = NetworkPortName::lengthAtStart(text.substr(start));
+            std::size_t end = text.find_first_of(";:", start + networkLength);
             if (end == std::string::npos) {
                 end = text.size();
             }

@@ -103,6 +103,8 @@ TEST_F(EntryTest, VersionAndHelpPrintAndEndWithZero) {
     EXPECT_THAT(help, HasSubstr("PORT"));
     EXPECT_THAT(help, HasSubstr("-DSERIAL_PORT_LIST="));
     EXPECT_THAT(help, HasSubstr("-DSOUNDFONT="));
+    EXPECT_THAT(help, HasSubstr("tcp://HOST:PORT"));
+    EXPECT_THAT(help, HasSubstr("rfc2217://HOST:PORT"));
     EXPECT_EQ(SystemProperties::get("ENTRY_TEST_A"), std::optional<std::string>("3"));
 }
 

@@ -36,6 +36,7 @@
 #include "quorvel/prefs/FilePreferencesFactory.h"
 #include "quorvel/support/LocalHttpServer.h"
 #include "quorvel/support/RecordingMessagePresenter.h"
+#include "quorvel/support/SimulatedPorts.h"
 #include "quorvel/support/TempPrefs.h"
 #include "quorvel/util/BundleKeys.h"
 #include "quorvel/util/FriendlyPortUtil.h"
@@ -769,6 +770,12 @@ TEST_F(MainWindowActionsTest, PortFailuresSayWhatToDoNext) {
         EXPECT_TRUE(text.endsWith(tolvane("port.missing.what.to.do"))) << text.toStdString();
     }
     {
+        // Nothing listens on port 1 here.
+        const QString text = failureOf({"rfc2217://127.0.0.1:1"});
+        EXPECT_TRUE(text.contains("Connection refused")) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(tolvane("port.network.what.to.do"))) << text.toStdString();
+    }
+    {
         // Root may open any device, so the refusal comes from the simulated driver.
         serialLayerChanged = true;
         auto sim = std::make_shared<serialkit::SimulatedSerial>();
@@ -841,6 +848,53 @@ TEST_F(MainWindowActionsTest, CommandLinePortSkipsTheListing) {
     ASSERT_EQ(window->portList->count(), 1);
     EXPECT_EQ(window->getConfig().getPort(), QString::fromStdString(pty.slavePath()));
     EXPECT_TRUE(messages->boxes.empty());
+
+    // A network name too; a stored network port does not replace it.
+    store([](config::Config& c) { c.setPort("rfc2217://stored.lab:2217"); });
+    open(QStringList{"tcp://10.0.0.5:4001"});
+    EXPECT_EQ(window->portList->currentText(), "tcp://10.0.0.5:4001");
+    EXPECT_EQ(window->getConfig().getPort(), "tcp://10.0.0.5:4001");
+    EXPECT_TRUE(messages->boxes.empty());
+}
+
+TEST_F(MainWindowActionsTest, NetworkPortNeedsNoSerialPortStaysAsTypedAndIsCheckedAtStart) {
+    store([](config::Config& c) { c.setPort("rfc2217://scale-3.lab:2217"); });
+    test::SimulatedPorts ports;
+    open(QStringList{});
+    // No serial port found, and no reason to say so.
+    EXPECT_TRUE(messages->boxes.empty());
+    EXPECT_EQ(window->portList->currentText(), "rfc2217://scale-3.lab:2217");
+    ports.driver().addPort("/dev/ttyUSB0");
+    const std::pair<const char*, const char*> rows[] = {
+        {"  tcp://10.0.0.5:4001 ", nullptr},
+        {"tcp://scale-3.lab", "the port number is missing (HOST:PORT)"},
+        {"rfc2217://[::1]:99999", "\"99999\" is no port number (1-65535)"}};
+    for (const auto& [typed, why] : rows) {
+        const QString name = QString::fromLatin1(typed).trimmed();
+        window->portList->setEditText(typed);
+        window->pressRefresh();
+        EXPECT_EQ(window->portList->count(), 1);
+        EXPECT_EQ(window->portList->currentText(), name);
+        if (why != nullptr) {
+            // Refused before anything of a run is set up, and left to be corrected.
+            window->pressStartStop();
+            EXPECT_FALSE(window->isRunning());
+            EXPECT_TRUE(tokensGiven.empty());
+            ASSERT_EQ(messages->boxes.size(), 1u);
+            EXPECT_EQ(messages->boxes[0].message,
+                      util::Bundle::tolvane().format("invalid.network.port.0.1", {name, why}));
+            messages->boxes.clear();
+        }
+        window->updateConfigFromTabs();
+        EXPECT_EQ(window->getConfig().getPort(), name);
+    }
+    // With a listed port chosen, an empty list is worth a word.
+    window->portList->setCurrentIndex(0);
+    ports.driver().removePort("/dev/ttyUSB0");
+    window->pressRefresh();
+    ASSERT_EQ(messages->boxes.size(), 1u);
+    EXPECT_EQ(messages->boxes[0].message,
+              tolvane("no.rs.232.port.found.on.your.system.program.will.now.exit"));
 }
 
 TEST_F(MainWindowActionsTest, RefreshListsThePortsAgainAndKeepsTheChoiceWhenStillThere) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "serialkit/IOException.h"
 #include "serialkit/SerialConfig.h"
@@ -189,7 +190,16 @@ TEST_F(NetworkSerialTest, RawTcpCarriesBytesUntouchedAndTellsWhenTheFarEndCloses
     }
     EXPECT_EQ(back, bytes);
 
+    // Writing to a connection the far end has just closed fails; it never kills the process.
+    ::shutdown(peer, SHUT_RDWR);
     ::close(peer);
+    for (int i = 0; i < 20; ++i) {
+        try {
+            port.putString("12.5\r\n");
+        } catch (const IOException&) {
+        }
+        std::this_thread::sleep_for(1ms);
+    }
     EXPECT_THAT(lossMessage(port), HasSubstr("Connection closed by the device server"));
     ::close(listener);
 }

@@ -354,6 +354,20 @@ TEST_F(SerialPortLocalTest, PortListPropertyIsSplitWithoutDuplicates) {
     EXPECT_THAT(SerialPortLocal::getPortList(), ElementsAre("COM9"));
 }
 
+TEST_F(SerialPortLocalTest, PortListPropertyKeepsNetworkNamesWhole) {
+    const std::pair<const char*, std::vector<std::string>> rows[] = {
+        {"/dev/ttyS0:tcp://10.0.0.5:4001;rfc2217://[::1]:2217:/dev/ttyUSB0",
+         {"/dev/ttyS0", "tcp://10.0.0.5:4001", "rfc2217://[::1]:2217", "/dev/ttyUSB0"}},
+        {" TCP://scale-3.lab:4001 : COM1", {"TCP://scale-3.lab:4001", "COM1"}},
+        // A broken name stays one entry, so that opening it can say what is wrong.
+        {"rfc2217://[::1:2217;COM2", {"rfc2217://[::1:2217", "COM2"}}};
+    for (const auto& [property, names] : rows) {
+        platform("Linux", "amd64");
+        SystemProperties::set("SERIAL_PORT_LIST", property);
+        EXPECT_EQ(SerialPortLocal::getPortList(), names) << property;
+    }
+}
+
 TEST_F(SerialPortLocalTest, WindowsDiscoverySortsComNumbers) {
     platform("Windows 10");
     sim_->addPort("COM10");

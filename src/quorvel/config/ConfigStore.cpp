@@ -17,6 +17,7 @@
 #include "quorvel/prefs/BackingStoreException.h"
 #include "quorvel/prefs/FilePreferences.h"
 #include "quorvel/prefs/FilePreferencesFactory.h"
+#include "quorvel/util/NetworkPorts.h"
 #include "serialkit/SystemProperties.h"
 
 namespace quorvel::config {
@@ -126,8 +127,13 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& availablePorts) 
     const FilePreferences& n = *node_;
     bool allValid = !n.fileRefused();
 
-    if (!availablePorts.isEmpty())
+    if (!availablePorts.isEmpty()) {
         config.setPort(n.get(QStringLiteral("port"), availablePorts.first()));
+    } else if (const QString stored = n.get(QStringLiteral("port"), QString());
+               util::NetworkPorts::isNetworkName(stored)) {
+        // Never discovered, so an empty list says nothing about whether it is there.
+        config.setPort(stored);
+    }
     config.setPrevPort(n.get(QStringLiteral("prevPort"), config.getPort()));
 
     config.setInstrument(loadChoice<H::Instrument>(n, "instrument", allValid));

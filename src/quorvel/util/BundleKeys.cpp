@@ -35,9 +35,11 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         // Reading, as shown by the main window
         {Bundle::TOLVANE, "invalid.setting"},
         {Bundle::TOLVANE, "error.opening.port"},
+        {Bundle::TOLVANE, "invalid.network.port.0.1"},
         {Bundle::TOLVANE, "port.in.use.what.to.do"},
         {Bundle::TOLVANE, "port.permission.what.to.do"},
         {Bundle::TOLVANE, "port.missing.what.to.do"},
+        {Bundle::TOLVANE, "port.network.what.to.do"},
         {Bundle::TOLVANE, "port.open.what.to.do"},
         {Bundle::TOLVANE, "line.count"},
         {Bundle::TOLVANE, "connection.to.0.lost"},

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "quorvel/util/NetworkPorts.h"
+
 namespace quorvel::worker {
 
 namespace fs = std::filesystem;
@@ -30,7 +32,10 @@ QString PortFinder::defaultByIdFolder() {
     return QStringLiteral("/dev/serial/by-id");
 }
 
-PortFinder::PortFinder(QString port, QString byIdFolder) : port_(std::move(port)) {
+PortFinder::PortFinder(QString port, QString byIdFolder)
+    : port_(std::move(port)), network_(util::NetworkPorts::isNetworkName(port_)) {
+    if (network_)
+        return;
     const fs::path device = resolved(nodeOf(port_));
     if (device.empty() || byIdFolder.isEmpty())
         return;
@@ -50,6 +55,9 @@ PortFinder::PortFinder(QString port, QString byIdFolder) : port_(std::move(port)
 }
 
 std::optional<QString> PortFinder::whereNow() const {
+    // A device server has no node to wait for: only opening it again tells whether it is back.
+    if (network_)
+        return port_;
     if (!byIdLink_.isEmpty()) {
         const fs::path target = resolved(fs::path(byIdLink_.toStdString()));
         if (target.empty())

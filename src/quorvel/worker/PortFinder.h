@@ -8,7 +8,8 @@ namespace quorvel::worker {
 
 // Finds a port's device again after it went away. A USB adapter that is plugged in again may
 // come back under another ttyUSB number, but its link in /dev/serial/by-id/ names the adapter
-// itself; a port without such a link is expected back under its own name.
+// itself; a port without such a link is expected back under its own name. A network name
+// (tcp://, rfc2217://) has neither, and is always answered as it is.
 class PortFinder {
   public:
     static QString defaultByIdFolder();
@@ -29,6 +30,7 @@ class PortFinder {
   private:
     QString port_;
     QString byIdLink_;
+    bool network_ = false;
 };
 
 }  // namespace quorvel::worker

@@ -366,6 +366,13 @@ TEST(ConfigStoreTest, PortAndPreviousPortFollowTheirOwnRules) {
         s.store.loadConfig(c, {"COM5", "COM6"});
         EXPECT_EQ(c.getPort(), "COM5");
         EXPECT_EQ(c.getPrevPort(), "COM5");
+        // A network port is never discovered: it is taken even when no port was found.
+        for (const char* stored : {"rfc2217://scale-3.lab:2217", "TCP://[::1]:4001"}) {
+            s.store.node()->put("port", stored);
+            c.setPort("COM9");
+            s.store.loadConfig(c, {});
+            EXPECT_EQ(c.getPort(), stored);
+        }
     }
     {
         // An unset port saves neither key and leaves the stored ones alone.

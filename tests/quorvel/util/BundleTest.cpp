@@ -126,6 +126,7 @@ TEST(BundleTest, EveryTextIsPresentAndUsesOnlyItsOwnPlaceholders) {
         {"device.back.unopened", {0, 1}},
         {"line.end.missing", {0, 1}},
         {"settings.not.saved.because.0.folder.1", {0, 1}},
+        {"invalid.network.port.0.1", {0, 1}},
         {"value.log.recording.to.0", {0}},
         {"value.log.not.written.0.because.1", {0, 1}},
         {"update.available", {0}},

@@ -58,6 +58,15 @@ TEST(PortFinderTest, AnAdapterIsFoundByItsByIdLinkAndAnyOtherPortByItsName) {
     EXPECT_EQ(plain.whereNow(), q(alias));
     fs::remove(alias);
     EXPECT_EQ(plain.whereNow(), std::nullopt);
+
+    // A network name has no node and no link: it is answered as it is, every time.
+    for (const char* name : {"tcp://10.0.0.5:4001", "RFC2217://[::1]:2217", "tcp://no-port"}) {
+        SCOPED_TRACE(name);
+        PortFinder network(QString::fromLatin1(name), q(byId));
+        EXPECT_TRUE(network.byIdLink().isEmpty());
+        EXPECT_EQ(network.whereNow(), QString::fromLatin1(name));
+        EXPECT_EQ(network.whereNow(), QString::fromLatin1(name));
+    }
 }
 
 }  // namespace
