@@ -586,7 +586,9 @@ int NetworkSerial::SerGetData(int handle, std::uint8_t* buf, int count) {
         if (n == 0 && c->lost) {
             return READ_FAILED;
         }
-        std::memcpy(buf, c->rx.data() + c->rxPos, n);
+        if (n > 0) {
+            std::memcpy(buf, c->rx.data() + c->rxPos, n);
+        }
         c->rxPos += n;
         taken = static_cast<int>(n);
         if (c->waiting() == 0) {
