@@ -1,6 +1,7 @@
 #include "quorvel/StatusText.h"
 
 #include "quorvel/util/Bundle.h"
+#include "quorvel/util/NetworkPorts.h"
 
 namespace quorvel {
 
@@ -51,7 +52,10 @@ QString StatusText::current() const {
         case State::LOST:
             return util::Bundle::tolvane().format("connection.to.0.lost", {lostPort_});
         case State::WAITING:
-            return util::Bundle::tolvane().format("waiting.for.0", {lostPort_});
+            return util::Bundle::tolvane().format(util::NetworkPorts::isNetworkName(lostPort_)
+                                                      ? "waiting.for.server.0"
+                                                      : "waiting.for.0",
+                                                  {lostPort_});
         case State::STOPPED:
             break;
     }

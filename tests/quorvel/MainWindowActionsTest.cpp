@@ -645,6 +645,11 @@ TEST_F(MainWindowActionsTest, WithReconnectALostDeviceIsWaitedForUntilStop) {
     EXPECT_TRUE(window->isRunning());
     ASSERT_FALSE(lineWith(waiting).empty());
     EXPECT_EQ(lineWith(waiting).back().style, "important");
+    // A device server's dropped connection is not called an unplug.
+    const QString server = "rfc2217://10.0.0.5:2217";
+    window->waitingForDevice(server);
+    EXPECT_EQ(window->statusJLabel->originalText(),
+              util::Bundle::tolvane().format("waiting.for.server.0", {server}));
     // Back: the connected text with the lines so far, and a line in the log.
     window->deviceBack(port);
     EXPECT_EQ(window->statusJLabel->originalText(), tolvane("line.count") + "1");

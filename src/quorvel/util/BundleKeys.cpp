@@ -28,6 +28,7 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         {Bundle::WORKER, "interrupted"},
         {Bundle::WORKER, "execution.exception"},
         {Bundle::WORKER, "device.back.unopened"},
+        {Bundle::WORKER, "server.unanswered"},
         {Bundle::WORKER, "warning"},
         {Bundle::WORKER, "and.error.unusual"},
         {Bundle::WORKER, "and.error.dataset.not.ready"},
@@ -44,6 +45,7 @@ const std::vector<BundleKeys::Key>& BundleKeys::required() {
         {Bundle::TOLVANE, "line.count"},
         {Bundle::TOLVANE, "connection.to.0.lost"},
         {Bundle::TOLVANE, "waiting.for.0"},
+        {Bundle::TOLVANE, "waiting.for.server.0"},
         {Bundle::TOLVANE, "device.0.back"},
         // Number formatting
         {Bundle::TOLVANE, "please.enter.number.of.decimal.places.for.rounding.or.disable.division"},

@@ -13,6 +13,7 @@
 #include "quorvel/config/ConfigHelper.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/util/Bundle.h"
+#include "quorvel/util/NetworkPorts.h"
 #include "serialkit/IOException.h"
 #include "serialkit/SerialConfig.h"
 
@@ -267,8 +268,11 @@ bool WeightWorker::awaitDevice(const QString& reason) {
             // said once, then tried again at each look.
             if (!refusalLogged) {
                 refusalLogged = true;
-                view_.logImportantEvent(
-                    Bundle::worker().format("device.back.unopened", {*where, describe(e)}));
+                // A device server is never seen to be back: only the connection tells.
+                const char* key = util::NetworkPorts::isNetworkName(*where)
+                                      ? "server.unanswered"
+                                      : "device.back.unopened";
+                view_.logImportantEvent(Bundle::worker().format(key, {*where, describe(e)}));
             }
             continue;
         }

@@ -392,6 +392,8 @@ TEST_F(WeightWorkerPtyTest, AnInstrumentBehindADeviceServerThatRestartsIsReadOnA
 
     server.stop();
     ASSERT_TRUE(waitFor(Kind::WAITING));
+    // Down for longer than one look: the refusal is said once, as such.
+    RecordingView::pumpUntil([] { return false; }, 1200ms);
     server.start();
     ASSERT_TRUE(waitFor(Kind::BACK));
     pty_.write("5\r");
@@ -399,8 +401,12 @@ TEST_F(WeightWorkerPtyTest, AnInstrumentBehindADeviceServerThatRestartsIsReadOnA
     EXPECT_EQ(view_.lines()[1].getRawDataUnchanged(), "5\r");
     EXPECT_EQ(view_.lines()[1].getNumber(), 2);
     EXPECT_EQ(view_.texts(Kind::WAITING), QStringList{url});
-    EXPECT_THAT(view_.texts(Kind::IMPORTANT).join('|').toStdString(),
+    const QStringList important = view_.texts(Kind::IMPORTANT);
+    EXPECT_THAT(important.join('|').toStdString(),
                 ::testing::HasSubstr("Connection closed by the device server"));
+    const QStringList refused = important.filter("Connection refused");
+    ASSERT_EQ(refused.size(), 1) << important.join('|').toStdString();
+    EXPECT_TRUE(refused[0].startsWith(url + " does not take the connection yet"));
     worker.cancel();
     ASSERT_TRUE(view_.waitForDisconnect());
 }
