@@ -355,26 +355,15 @@ int openCodeFor(int err, const std::string& text) {
 NetworkSerial::NetworkSerial(int connectTimeoutMs) : connectTimeoutMs_(connectTimeoutMs) {}
 
 NetworkSerial::~NetworkSerial() {
-    std::size_t count = 0;
-    {
-        std::lock_guard<std::mutex> lock(tableMutex_);
-        count = conns_.size();
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        SerClosePort(static_cast<int>(i));
+    for (int handle = 0; handle < conns_.limit(); ++handle) {
+        SerClosePort(handle);
     }
 }
 
-std::shared_ptr<Conn> NetworkSerial::find(int handle) {
-    std::lock_guard<std::mutex> lock(tableMutex_);
-    if (handle < 0 || static_cast<std::size_t>(handle) >= conns_.size()) {
-        return nullptr;
-    }
-    return conns_[static_cast<std::size_t>(handle)];
-}
+std::shared_ptr<Conn> NetworkSerial::find(int handle) { return conns_.get(handle); }
 
 int NetworkSerial::refuse(int code, const std::string& why) {
-    std::lock_guard<std::mutex> lock(tableMutex_);
+    std::lock_guard<std::mutex> lock(openErrorMutex_);
     openError_ = why;
     return code;
 }
@@ -454,17 +443,8 @@ int NetworkSerial::SerOpenPort(SerialConfig& cfg) {
     }
     gensio_set_read_callback_enable(conn->io, true);
 
-    std::lock_guard<std::mutex> lock(tableMutex_);
-    std::size_t handle = 0;
-    while (handle < conns_.size() && conns_[handle]) {
-        ++handle;
-    }
-    if (handle == conns_.size()) {
-        conns_.push_back(conn);
-    } else {
-        conns_[handle] = conn;
-    }
-    cfg.setPortNum(static_cast<int>(handle) + 1);
+    cfg.setPortNum(conns_.add(conn) + 1);
+    std::lock_guard<std::mutex> lock(openErrorMutex_);
     openError_.clear();
     return OPEN_OK;
 }
@@ -531,15 +511,9 @@ int NetworkSerial::SerConfigure(SerialConfig& cfg) {
 }
 
 int NetworkSerial::SerClosePort(int handle) {
-    std::shared_ptr<Conn> c;
-    {
-        std::lock_guard<std::mutex> lock(tableMutex_);
-        if (handle < 0 || static_cast<std::size_t>(handle) >= conns_.size() ||
-            !conns_[static_cast<std::size_t>(handle)]) {
-            return -1;
-        }
-        c = std::move(conns_[static_cast<std::size_t>(handle)]);
-        conns_[static_cast<std::size_t>(handle)].reset();
+    std::shared_ptr<Conn> c = conns_.take(handle);
+    if (!c) {
+        return -1;
     }
     {
         std::unique_lock<std::mutex> lock(c->m);
@@ -702,28 +676,24 @@ int NetworkSerial::SerTxDrain(int handle) { return find(handle) ? 0 : -1; }
 
 // Modem lines go out without waiting for the answer: some servers (ser2net on a line without
 // modem control) never answer them, and a line change must not hold up opening the port.
-int NetworkSerial::SerSetDTR(int handle, bool level) {
-    Use c(find(handle));
+namespace {
+
+int setModemLine(const std::shared_ptr<Conn>& conn, Request request, unsigned value) {
+    Use c(conn);
     if (!c) {
         return -1;
     }
-    if (c->sio != nullptr &&
-        sergensio_dtr(c->sio, level ? SERGENSIO_DTR_ON : SERGENSIO_DTR_OFF, nullptr, nullptr) != 0) {
-        return -1;
-    }
-    return 0;
+    return c->sio == nullptr || request(c->sio, value, nullptr, nullptr) == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int NetworkSerial::SerSetDTR(int handle, bool level) {
+    return setModemLine(find(handle), sergensio_dtr, level ? SERGENSIO_DTR_ON : SERGENSIO_DTR_OFF);
 }
 
 int NetworkSerial::SerSetRTS(int handle, bool level) {
-    Use c(find(handle));
-    if (!c) {
-        return -1;
-    }
-    if (c->sio != nullptr &&
-        sergensio_rts(c->sio, level ? SERGENSIO_RTS_ON : SERGENSIO_RTS_OFF, nullptr, nullptr) != 0) {
-        return -1;
-    }
-    return 0;
+    return setModemLine(find(handle), sergensio_rts, level ? SERGENSIO_RTS_ON : SERGENSIO_RTS_OFF);
 }
 
 namespace {
@@ -923,7 +893,7 @@ int NetworkSerial::SerWakeRx(int handle) {
 
 std::string NetworkSerial::SerLastError(int handle) {
     if (handle < 0) {
-        std::lock_guard<std::mutex> lock(tableMutex_);
+        std::lock_guard<std::mutex> lock(openErrorMutex_);
         return openError_;
     }
     auto c = find(handle);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "serialkit/HandleTable.h"
 #include "serialkit/NativeSerial.h"
 
 namespace serialkit {
@@ -89,8 +90,8 @@ class NetworkSerial : public NativeSerial {
     int refuse(int code, const std::string& why);
 
     int connectTimeoutMs_;
-    std::mutex tableMutex_;
-    std::vector<std::shared_ptr<Conn>> conns_;
+    HandleTable<std::shared_ptr<Conn>> conns_;
+    std::mutex openErrorMutex_;
     std::string openError_;
 };
 

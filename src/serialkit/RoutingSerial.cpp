@@ -9,37 +9,18 @@ RoutingSerial::RoutingSerial(std::shared_ptr<NativeSerial> devices,
                              std::shared_ptr<NativeSerial> network)
     : devices_(std::move(devices)), network_(std::move(network)) {}
 
-RoutingSerial::Route RoutingSerial::route(int handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (handle < 0 || static_cast<std::size_t>(handle) >= routes_.size()) {
-        return {};
-    }
-    return routes_[static_cast<std::size_t>(handle)];
-}
-
 int RoutingSerial::SerOpenPort(SerialConfig& cfg) {
     NativeSerial* backend =
         NetworkPortName::looksLikeOne(cfg.getPortNameString()) ? network_.get() : devices_.get();
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(lastOpenMutex_);
         lastOpen_ = backend;
     }
     const int result = backend->SerOpenPort(cfg);
     if (result != OPEN_OK) {
         return result;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::size_t handle = 0;
-    while (handle < routes_.size() && routes_[handle].backend != nullptr) {
-        ++handle;
-    }
-    const Route r{backend, cfg.getPort() - 1};
-    if (handle == routes_.size()) {
-        routes_.push_back(r);
-    } else {
-        routes_[handle] = r;
-    }
-    cfg.setPortNum(static_cast<int>(handle) + 1);
+    cfg.setPortNum(routes_.add(Route{backend, cfg.getPort() - 1}) + 1);
     return OPEN_OK;
 }
 
@@ -69,15 +50,7 @@ int RoutingSerial::SerResetPortDriver(SerialConfig& cfg) {
 }
 
 int RoutingSerial::SerClosePort(int handle) {
-    Route r;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (handle < 0 || static_cast<std::size_t>(handle) >= routes_.size()) {
-            return -1;
-        }
-        r = routes_[static_cast<std::size_t>(handle)];
-        routes_[static_cast<std::size_t>(handle)] = Route{};
-    }
+    const Route r = routes_.take(handle);
     return r.backend == nullptr ? -1 : r.backend->SerClosePort(r.handle);
 }
 
@@ -90,7 +63,7 @@ std::string RoutingSerial::SerLastError(int handle) {
     if (handle < 0) {
         NativeSerial* last = nullptr;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(lastOpenMutex_);
             last = lastOpen_;
         }
         return (last != nullptr ? last : devices_.get())->SerLastError(handle);

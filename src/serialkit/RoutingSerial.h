@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "serialkit/HandleTable.h"
 #include "serialkit/NativeSerial.h"
 
 namespace serialkit {
@@ -90,9 +91,10 @@ class RoutingSerial : public NativeSerial {
     struct Route {
         NativeSerial* backend = nullptr;
         int handle = -1;
+        explicit operator bool() const { return backend != nullptr; }
     };
 
-    Route route(int handle);
+    Route route(int handle) const { return routes_.get(handle); }
     template <typename R, typename... Params, typename... Args>
     R call(int handle, R (NativeSerial::*fn)(int, Params...), R missing, Args... args) {
         const Route r = route(handle);
@@ -105,8 +107,8 @@ class RoutingSerial : public NativeSerial {
 
     std::shared_ptr<NativeSerial> devices_;
     std::shared_ptr<NativeSerial> network_;
-    std::mutex mutex_;
-    std::vector<Route> routes_;
+    HandleTable<Route> routes_;
+    std::mutex lastOpenMutex_;
     NativeSerial* lastOpen_ = nullptr;
 };
 

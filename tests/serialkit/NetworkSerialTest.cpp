@@ -14,8 +14,8 @@
 #include "serialkit/IOException.h"
 #include "serialkit/SerialConfig.h"
 #include "serialkit/SerialPortLocal.h"
-#include "serialkit/SystemProperties.h"
 #include "support/DeviceServer.h"
+#include "support/NativeSerialTest.h"
 #include "support/Pty.h"
 
 namespace serialkit {
@@ -37,20 +37,8 @@ std::string allBytes() {
 }
 
 // Network ports through the platform's own driver, as the program opens them.
-class NetworkSerialTest : public ::testing::Test {
+class NetworkSerialTest : public testsupport::NativeSerialTest {
   protected:
-    void SetUp() override {
-        for (const char* name : {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"}) {
-            SystemProperties::remove(name);
-        }
-        testing::internal::CaptureStdout();
-        SerialPortLocal::reinitialize();
-        testing::internal::GetCapturedStdout();
-        if (!SerialPortLocal::isLibraryLoaded()) {
-            GTEST_SKIP() << "no native driver";
-        }
-    }
-
     // Reads until `count` bytes arrived, the port fails, or 10 s passed.
     static std::string readBytes(SerialPortLocal& port, std::size_t count) {
         std::string got;

@@ -12,7 +12,7 @@
 #include "serialkit/IOException.h"
 #include "serialkit/SerialConfig.h"
 #include "serialkit/SerialPortLocal.h"
-#include "serialkit/SystemProperties.h"
+#include "support/NativeSerialTest.h"
 #include "support/Pty.h"
 
 namespace serialkit {
@@ -23,27 +23,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // The port on a real pseudo-terminal through the platform's own driver.
-class SerialPortLocalPtyTest : public ::testing::Test {
+class SerialPortLocalPtyTest : public testsupport::NativeSerialTest {
   protected:
-    void SetUp() override {
-        for (const char* name : {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"}) {
-            SystemProperties::remove(name);
-        }
-        testing::internal::CaptureStdout();
-        SerialPortLocal::reinitialize();
-        testing::internal::GetCapturedStdout();
-        if (!SerialPortLocal::isLibraryLoaded()) {
-            GTEST_SKIP() << "no native driver for " << SerialPortLocal::getOsName() << " "
-                         << SerialPortLocal::getOsArch();
-        }
-    }
-
-    void TearDown() override {
-        for (const char* name : {"SK_OSNAME", "SK_OSARCH", "SERIAL_PORT_LIST"}) {
-            SystemProperties::clear(name);
-        }
-    }
-
     // Reads until `count` bytes arrived or 10 s passed, waiting on the port between bytes.
     static std::string readBytes(SerialPortLocal& port, std::size_t count) {
         std::string got;

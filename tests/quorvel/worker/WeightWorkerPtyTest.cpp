@@ -20,7 +20,7 @@
 #include "quorvel/config/Config.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/util/Bundle.h"
-#include "quorvel/worker/NativeSerialTest.h"
+#include "support/NativeSerialTest.h"
 #include "quorvel/worker/RecordingView.h"
 #include "quorvel/worker/WeightWorker.h"
 #include "quorvel/worker/WeightWorkerBarcode.h"
@@ -40,7 +40,7 @@ using util::Bundle;
 using Kind = RecordingView::Kind;
 using namespace std::chrono_literals;
 
-class WeightWorkerPtyTest : public NativeSerialTest {
+class WeightWorkerPtyTest : public testsupport::NativeSerialTest {
   protected:
 
     Config settings(ConfigHelper::Instrument instrument) {

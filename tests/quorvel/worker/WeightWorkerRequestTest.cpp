@@ -12,7 +12,7 @@
 #include "quorvel/config/Config.h"
 #include "quorvel/config/Instrument.h"
 #include "quorvel/util/Bundle.h"
-#include "quorvel/worker/NativeSerialTest.h"
+#include "support/NativeSerialTest.h"
 #include "quorvel/worker/RecordingView.h"
 #include "quorvel/worker/RequestTimer.h"
 #include "quorvel/worker/WeightWorker.h"
@@ -35,7 +35,7 @@ using Instrument = ConfigHelper::Instrument;
 using Kind = RecordingView::Kind;
 using namespace std::chrono_literals;
 
-class WeightWorkerRequestTest : public NativeSerialTest {
+class WeightWorkerRequestTest : public testsupport::NativeSerialTest {
   protected:
 
     static Config settings(Instrument instrument, const std::string& port,

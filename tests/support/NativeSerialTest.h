@@ -5,10 +5,11 @@
 #include "serialkit/SerialPortLocal.h"
 #include "serialkit/SystemProperties.h"
 
-namespace quorvel::worker {
+namespace testsupport {
 
-// A test on the real (termios) serial driver: no simulated-platform properties left over from
-// another test, the library loaded afresh, skipped where there is no native driver.
+// A test on the platform's real serial driver (device paths and network names): no
+// simulated-platform properties left over from another test, the library loaded afresh, skipped
+// where there is no native driver.
 class NativeSerialTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -26,4 +27,4 @@ class NativeSerialTest : public ::testing::Test {
     }
 };
 
-}  // namespace quorvel::worker
+}  // namespace testsupport
