@@ -10,13 +10,14 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "serialkit/SerialConfig.h"
 #include "serialkit/SerialPortLocal.h"
 #include "support/DeviceServer.h"
 #include "support/Pty.h"
+
+#include "PtyFeeder.h"
 
 namespace {
 
@@ -72,35 +73,6 @@ std::string instrumentLines(int64_t count) {
     return out;
 }
 
-// Plays the instrument on the line's master side from a thread of its own.
-class Writer {
-  public:
-    Writer(testsupport::Pty& pty, const std::string& bytes, std::chrono::microseconds pause = {})
-        : thread_([this, &pty, &bytes, pause] {
-              std::this_thread::sleep_for(pause);
-              written_ = Clock::now();
-              try {
-                  pty.write(bytes);
-              } catch (const std::exception& e) {
-                  failure_ = e.what();
-              }
-          }) {}
-    ~Writer() { join(); }
-    void join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    // Both after join().
-    Clock::time_point written() const { return written_; }
-    const std::string& failure() const { return failure_; }
-
-  private:
-    Clock::time_point written_;
-    std::string failure_;
-    std::thread thread_;
-};
-
 void BM_Lines(benchmark::State& state) {
     auto link = openLink(state);
     if (!link) {
@@ -110,7 +82,7 @@ void BM_Lines(benchmark::State& state) {
     const std::string bytes = instrumentLines(count);
     std::vector<std::uint8_t> buf(4096);
     for (auto _ : state) {
-        Writer writer(link->pty, bytes);
+        bench::PtyFeeder writer(link->pty, bytes);
         int64_t lines = 0;
         std::string failure;
         try {
@@ -150,7 +122,7 @@ void BM_FirstByte(benchmark::State& state) {
     std::vector<double> micros;
     for (auto _ : state) {
         // The pause lets the reader fall asleep in waitForData before the byte goes out.
-        Writer writer(link->pty, byte, 2ms);
+        bench::PtyFeeder writer(link->pty, byte, 2ms);
         int n = 0;
         Clock::time_point arrived;
         std::string failure;

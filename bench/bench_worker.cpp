@@ -31,6 +31,8 @@
 #include "serialkit/SerialPortLocal.h"
 #include "support/Pty.h"
 
+#include "PtyFeeder.h"
+
 namespace {
 
 using quorvel::config::Config;
@@ -152,33 +154,6 @@ void stop(WeightWorker& worker) {
     }
 }
 
-// The writer plays the instrument as fast as the line takes it.
-class Feeder {
-  public:
-    Feeder(testsupport::Pty& pty, std::string bytes)
-        : thread_([&pty, bytes = std::move(bytes), this] {
-              try {
-                  pty.write(bytes);
-              } catch (const std::exception& e) {
-                  failure_ = e.what();
-              }
-          }) {}
-    ~Feeder() { join(); }
-    void join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    const std::string& failure() {
-        join();
-        return failure_;
-    }
-
-  private:
-    std::string failure_;
-    std::thread thread_;
-};
-
 bool driverMissing(benchmark::State& state) {
     if (!serialkit::SerialPortLocal::isLibraryLoaded()) {
         state.SkipWithError("no native serial driver on this platform");
@@ -288,7 +263,7 @@ void BM_WorkerThroughput(benchmark::State& state) {
         const double reader0 = threadCpuSeconds(reader);
         const double ui0 = ownCpuSeconds();
         const auto begin = Clock::now();
-        Feeder feeder(pty, bytes);
+        bench::PtyFeeder feeder(pty, bytes);
         const bool complete = runUntil(view, count, 120000);
         // Read while the reading thread still exists.
         readerCpu += threadCpuSeconds(reader) - reader0;
@@ -459,7 +434,7 @@ void BM_WorkerMemory(benchmark::State& state) {
         worker.start();
         // Warm-up: first-use allocations (pattern JIT, formatter, queues) are not growth.
         {
-            Feeder feeder(pty, scaleLines(chunk / 5, terminator));
+            bench::PtyFeeder feeder(pty, scaleLines(chunk / 5, terminator));
             if (!runUntil(view, chunk / 5, 60000) || !feeder.failure().empty()) {
                 stop(worker);
                 state.SkipWithError("warm-up lines did not arrive");
@@ -471,7 +446,7 @@ void BM_WorkerMemory(benchmark::State& state) {
         const auto begin = Clock::now();
         long long sent = view.lines;
         for (long long done = 0; done < total; done += chunk) {
-            Feeder feeder(pty, scaleLines(chunk, terminator, sent));
+            bench::PtyFeeder feeder(pty, scaleLines(chunk, terminator, sent));
             sent += chunk;
             if (!runUntil(view, sent, 120000) || !feeder.failure().empty()) {
                 stop(worker);
