@@ -16,7 +16,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <exception>
 #include <fstream>
 #include <set>
 #include <string>

@@ -157,7 +157,8 @@ QString portFailureAdvice(const QString& failure) {
         return util::Bundle::tolvane().getString("port.missing.what.to.do");
     }
     for (const char* network :
-         {"Connection refused", "Host unreachable", "Connection timed out", "Host name not found"}) {
+         {"Connection refused", "Host unreachable", "Connection timed out", "Host name not found",
+          "Connection closed by the device server"}) {
         if (failure.endsWith(QLatin1String(network)))
             return util::Bundle::tolvane().getString("port.network.what.to.do");
     }

@@ -38,6 +38,8 @@ class NativeSerial {
     static constexpr int ERR_UNREACHABLE = 1011;
     static constexpr int ERR_TIMEOUT = 1012;
     static constexpr int ERR_HOST_NOT_FOUND = 1013;
+    // The server took the connection and closed it at once (its serial port busy or missing).
+    static constexpr int ERR_CLOSED_BY_SERVER = 1014;
 
     // SerGetByte: nothing waiting.
     static constexpr int NO_DATA = -1;

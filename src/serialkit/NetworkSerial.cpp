@@ -35,6 +35,20 @@ constexpr auto kCloseWait = std::chrono::milliseconds(2000);
 constexpr std::size_t kRxLimit = 1 << 20;
 
 void handleWakeSignal(int) {}
+void handleBrokenPipe(int) {}
+
+// Installs `handler` for `sig` unless the program has its own.
+void catchUnhandled(int sig, void (*handler)(int)) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL &&
+        (old.sa_flags & SA_SIGINFO) == 0) {
+        struct sigaction sa {};
+        sa.sa_handler = handler;
+        sa.sa_flags = SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(sig, &sa, nullptr);
+    }
+}
 
 // One gensio OS handler and one thread that services it, for the life of the process. Other
 // threads make gensio calls too, so gensio needs a signal to wake the servicing thread; the
@@ -53,15 +67,10 @@ class Runtime {
 
   private:
     Runtime() {
-        struct sigaction old {};
-        if (::sigaction(SIGUSR1, nullptr, &old) == 0 && old.sa_handler == SIG_DFL &&
-            (old.sa_flags & SA_SIGINFO) == 0) {
-            struct sigaction sa {};
-            sa.sa_handler = handleWakeSignal;
-            sa.sa_flags = SA_RESTART;
-            sigemptyset(&sa.sa_mask);
-            ::sigaction(SIGUSR1, &sa, nullptr);
-        }
+        catchUnhandled(SIGUSR1, handleWakeSignal);
+        // A write to a connection the server has just dropped must fail, not end the process.
+        // A handler rather than SIG_IGN, so programs started later get the default back.
+        catchUnhandled(SIGPIPE, handleBrokenPipe);
         if (gensio_default_os_hnd(SIGUSR1, &os_) != 0) {
             os_ = nullptr;
             return;
@@ -269,35 +278,36 @@ class Use {
     std::shared_ptr<Conn> c_;
 };
 
-// One RFC 2217 request and its answer. The answer may come after the caller gave up, so the
-// state is shared with the callback.
+// One RFC 2217 request and its answer. The answer may come after the caller gave up; the
+// connection outlives its gensio, so the callback can always reach it.
 struct Answer {
-    std::mutex m;
-    std::condition_variable done;
+    Conn* conn = nullptr;
     bool answered = false;
     int err = 0;
     unsigned value = 0;
 
     static void callback(sergensio*, int err, unsigned value, void* data) {
         auto* holder = static_cast<std::shared_ptr<Answer>*>(data);
+        Answer& a = **holder;
         {
-            std::lock_guard<std::mutex> lock((*holder)->m);
-            (*holder)->answered = true;
-            (*holder)->err = err;
-            (*holder)->value = value;
+            std::lock_guard<std::mutex> lock(a.conn->m);
+            a.answered = true;
+            a.err = err;
+            a.value = value;
+            a.conn->changed.notify_all();
         }
-        (*holder)->done.notify_all();
         delete holder;
     }
 };
 
 using Request = int (*)(sergensio*, unsigned, sergensio_done, void*);
 
-// Sends a request and waits for the server's answer; 0 and the answered value, or -1 with
-// `why` set.
+// Sends a request and waits for the server's answer, or for the connection to end; 0 and the
+// answered value, or -1 with `why` set.
 int ask(Conn& c, Request request, unsigned value, const char* what, unsigned* answered,
         std::string& why) {
     auto answer = std::make_shared<Answer>();
+    answer->conn = &c;
     auto* holder = new std::shared_ptr<Answer>(answer);
     const int err = request(c.sio, value, Answer::callback, holder);
     if (err != 0) {
@@ -305,9 +315,14 @@ int ask(Conn& c, Request request, unsigned value, const char* what, unsigned* an
         why = std::string(what) + ": " + gensioText(err);
         return -1;
     }
-    std::unique_lock<std::mutex> lock(answer->m);
-    if (!answer->done.wait_for(lock, kAnswerWait, [&] { return answer->answered; })) {
+    std::unique_lock<std::mutex> lock(c.m);
+    if (!c.changed.wait_for(lock, kAnswerWait,
+                            [&] { return answer->answered || c.lost || c.closing; })) {
         why = std::string(what) + ": the device server did not answer";
+        return -1;
+    }
+    if (!answer->answered) {
+        why = c.lost ? c.lastError : std::string(what) + ": the port is being closed";
         return -1;
     }
     if (answer->err != 0) {
@@ -329,6 +344,8 @@ int openCodeFor(int err) {
             return NativeSerial::ERR_UNREACHABLE;
         case GE_TIMEDOUT:
             return NativeSerial::ERR_TIMEOUT;
+        case GE_REMCLOSE:
+            return NativeSerial::ERR_CLOSED_BY_SERVER;
         case GE_NOTFOUND:
         case GE_UNKNOWN_NAME_ERROR:
         case GE_NAME_ERROR:

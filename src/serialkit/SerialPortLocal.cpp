@@ -611,6 +611,8 @@ std::string openErrorText(int result) {
             return "Connection timed out";
         case NativeSerial::ERR_HOST_NOT_FOUND:
             return "Host name not found";
+        case NativeSerial::ERR_CLOSED_BY_SERVER:
+            return "Connection closed by the device server";
         default:
             return ": " + std::to_string(result);
     }
@@ -1125,7 +1127,10 @@ void SerialPortLocal::configure(SerialConfig& cfg) {
     }
     const int result = underHandleLock([&] { return native().SerConfigure(cfg); });
     if (result != 0) {
-        throw IOException("Configure failed: " + std::to_string(result));
+        // The driver's reason, where it gives one (a device server that dropped the line).
+        const std::string why = native().SerLastError(handle_.load());
+        throw IOException("Configure failed: " + std::to_string(result) +
+                          (why.empty() ? "" : ": " + why));
     }
     const int handshake = cfg.getHandshake();
     if (getOsName() == "Windows 95" && cfg.getHardFlow() &&
