@@ -205,6 +205,17 @@ TEST_F(NetworkSerialTest, AFailedConnectionSaysWhatHappened) {
         {"tcp://127.0.0.1", "Port not valid"},
         {"rfc2217://[::1:4001", "Port not valid"},
     };
+    // An IPv6 address in brackets, where this machine has IPv6.
+    const int v6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 loop6{};
+    loop6.sin6_family = AF_INET6;
+    loop6.sin6_addr = in6addr_loopback;
+    if (v6 >= 0 && ::bind(v6, reinterpret_cast<sockaddr*>(&loop6), sizeof loop6) == 0) {
+        socklen_t len = sizeof loop6;
+        ::getsockname(v6, reinterpret_cast<sockaddr*>(&loop6), &len);
+        rows.push_back({"rfc2217://[::1]:" + std::to_string(ntohs(loop6.sin6_port)),
+                        "Connection refused"});  // bound, never listening
+    }
     // A server whose serial port cannot be opened takes the connection and drops it at once;
     // the drop comes while Telnet is still negotiating, which must not end this process.
     std::unique_ptr<testsupport::DeviceServer> deviceless;
@@ -214,6 +225,9 @@ TEST_F(NetworkSerialTest, AFailedConnectionSaysWhatHappened) {
     }
     for (const auto& row : rows) {
         EXPECT_THAT(openFailure(row.name), HasSubstr(row.says)) << row.name;
+    }
+    if (v6 >= 0) {
+        ::close(v6);
     }
 }
 
