@@ -430,17 +430,28 @@ int NetworkSerial::SerOpenPort(SerialConfig& cfg) {
         }
     }
     if (result != 0) {
-        // The open callback always comes, also after a close during the open; only then may
-        // the connection's memory go.
-        if (gensio_close(conn->io, Conn::onClose, conn.get()) == 0) {
-            std::unique_lock<std::mutex> lock(conn->m);
-            conn->changed.wait_for(lock, kCloseWait, [&] { return conn->closed; });
+        // The connection's memory may go once gensio is done with it: after the close of a
+        // connection still opening (an open callback, if one comes, comes before it), or after
+        // the open callback of one that failed.
+        bool settled = false;
+        std::unique_lock<std::mutex> lock(conn->m);
+        if (conn->openResult < 0) {
+            lock.unlock();
+            const bool closing = gensio_close(conn->io, Conn::onClose, conn.get()) == 0;
+            lock.lock();
+            settled = conn->changed.wait_for(lock, kCloseWait, [&] {
+                return closing ? conn->closed : conn->openResult >= 0;
+            });
+        } else {
+            settled = true;
         }
-        {
-            std::unique_lock<std::mutex> lock(conn->m);
-            conn->changed.wait_for(lock, kCloseWait, [&] { return conn->openResult >= 0; });
+        lock.unlock();
+        if (settled) {
+            gensio_free(conn->io);
+        } else {
+            // gensio may still call back into it: the connection is left to the process.
+            new std::shared_ptr<Conn>(conn);
         }
-        gensio_free(conn->io);
         const std::string text = result == GE_TIMEDOUT
                                      ? "no answer within " + std::to_string(connectTimeoutMs_) +
                                            " ms"
