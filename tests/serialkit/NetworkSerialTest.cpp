@@ -262,5 +262,54 @@ TEST_F(NetworkSerialTest, AServerThatNeverAnswersTimesOutInTime) {
     ::close(listener);
 }
 
+// A device server's notifications, sent by a listener of the test's own speaking Telnet:
+// line errors count once, modem lines as their last state.
+TEST_F(NetworkSerialTest, LineStateAndModemStateNotificationsAreHonoured) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::thread server([listener] {
+        const int peer = ::accept(listener, nullptr, nullptr);
+        // IAC DO/WILL COM-PORT-OPTION, then NOTIFY-LINESTATE (parity error) and
+        // NOTIFY-MODEMSTATE (CTS and DSR on), each IAC SB 44 <code> <value> IAC SE.
+        const unsigned char answer[] = {255, 253, 44,  255, 251, 44, 255, 250, 44, 106,
+                                        4,   255, 240, 255, 250, 44, 107, 48,  255, 240};
+        [[maybe_unused]] ssize_t n = ::write(peer, answer, sizeof answer);
+        char sink[256];
+        while (::read(peer, sink, sizeof sink) > 0) {
+        }
+        ::close(peer);
+    });
+
+    NetworkSerial network;
+    SerialConfig cfg("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    ASSERT_EQ(network.SerOpenPort(cfg), NativeSerial::OPEN_OK);
+    const int handle = cfg.getPort() - 1;
+    const auto seen = [&](int (NetworkSerial::*query)(int)) {
+        const auto deadline = Clock::now() + 5s;
+        while (Clock::now() < deadline) {
+            if ((network.*query)(handle) == 1) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    };
+    EXPECT_TRUE(seen(&NetworkSerial::SerSigParityErr));
+    EXPECT_EQ(network.SerSigParityErr(handle), 0);  // counted once
+    EXPECT_EQ(network.SerSigFrameErr(handle), 0);
+    EXPECT_TRUE(seen(&NetworkSerial::SerSigCTS));
+    EXPECT_EQ(network.SerSigDSR(handle), 1);
+    EXPECT_EQ(network.SerSigCD(handle), 0);
+    network.SerClosePort(handle);
+    server.join();
+    ::close(listener);
+}
+
 }  // namespace
 }  // namespace serialkit
