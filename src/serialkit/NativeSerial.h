@@ -40,6 +40,8 @@ class NativeSerial {
     static constexpr int ERR_HOST_NOT_FOUND = 1013;
     // The server took the connection and closed it at once (its serial port busy or missing).
     static constexpr int ERR_CLOSED_BY_SERVER = 1014;
+    // The open was given up on request (SerAbortOpen).
+    static constexpr int ERR_OPEN_STOPPED = 1015;
 
     // SerGetByte: nothing waiting.
     static constexpr int NO_DATA = -1;
@@ -118,6 +120,9 @@ class NativeSerial {
     virtual int SerWaitRx(int handle, int ms) = 0;
     // Wakes a SerWaitRx on that handle; a wake with nobody waiting makes the next wait return.
     virtual int SerWakeRx(int handle) = 0;
+    // Makes a SerOpenPort in progress on another thread with this record give up at once
+    // (ERR_OPEN_STOPPED), where opening can take long (a connection); 0 when one was stopped.
+    virtual int SerAbortOpen(const SerialConfig* /*record*/) { return -1; }
 
     // Why the last call on this handle failed ("Input/output error"), or "".
     virtual std::string SerLastError(int handle) = 0;

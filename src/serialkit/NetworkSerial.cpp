@@ -117,6 +117,7 @@ struct NetworkSerial::Conn {
     int users = 0;
     bool closing = false;
     int openResult = -1;  // gensio's error, once the open is done
+    bool openStopped = false;
     bool closed = false;
 
     std::vector<std::uint8_t> rx;
@@ -419,15 +420,26 @@ int NetworkSerial::SerOpenPort(SerialConfig& cfg) {
         gensio_free(conn->io);
         return refuse(openCodeFor(err), name + ": " + gensioText(err));
     }
+    {
+        std::lock_guard<std::mutex> lock(openingMutex_);
+        opening_.emplace_back(&cfg, conn);
+    }
     int result = 0;
+    bool stopped = false;
     {
         std::unique_lock<std::mutex> lock(conn->m);
-        if (!conn->changed.wait_for(lock, std::chrono::milliseconds(connectTimeoutMs_),
-                                    [&] { return conn->openResult >= 0; })) {
+        if (!conn->changed.wait_for(lock, std::chrono::milliseconds(connectTimeoutMs_), [&] {
+                return conn->openResult >= 0 || conn->openStopped;
+            })) {
             result = GE_TIMEDOUT;
         } else {
-            result = conn->openResult;
+            stopped = conn->openResult < 0;
+            result = stopped ? GE_LOCALCLOSED : conn->openResult;
         }
+    }
+    {
+        std::lock_guard<std::mutex> lock(openingMutex_);
+        std::erase_if(opening_, [&](const auto& entry) { return entry.second == conn; });
     }
     if (result != 0) {
         // The connection's memory may go once gensio is done with it: after the close of a
@@ -451,6 +463,9 @@ int NetworkSerial::SerOpenPort(SerialConfig& cfg) {
         } else {
             // gensio may still call back into it: the connection is left to the process.
             new std::shared_ptr<Conn>(conn);
+        }
+        if (stopped) {
+            return refuse(ERR_OPEN_STOPPED, name + ": connecting was stopped");
         }
         const std::string text = result == GE_TIMEDOUT
                                      ? "no answer within " + std::to_string(connectTimeoutMs_) +
@@ -908,6 +923,20 @@ int NetworkSerial::SerWaitRx(int handle, int ms) {
         // Signalled for bytes a flush took away meanwhile: wait on.
         drainFd(c->dataFd);
     }
+}
+
+int NetworkSerial::SerAbortOpen(const SerialConfig* record) {
+    int answer = -1;
+    std::lock_guard<std::mutex> lock(openingMutex_);
+    for (const auto& [opening, conn] : opening_) {
+        if (opening == record) {
+            std::lock_guard<std::mutex> connLock(conn->m);
+            conn->openStopped = true;
+            conn->changed.notify_all();
+            answer = 0;
+        }
+    }
+    return answer;
 }
 
 int NetworkSerial::SerWakeRx(int handle) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serialkit/HandleTable.h"
@@ -81,6 +82,7 @@ class NetworkSerial : public NativeSerial {
     int SerUnregisterDeviceNotification() override;
     int SerWaitRx(int handle, int ms) override;
     int SerWakeRx(int handle) override;
+    int SerAbortOpen(const SerialConfig* record) override;
     std::string SerLastError(int handle) override;
 
     struct Conn;
@@ -91,6 +93,9 @@ class NetworkSerial : public NativeSerial {
 
     int connectTimeoutMs_;
     HandleTable<std::shared_ptr<Conn>> conns_;
+    // Connections still opening, by the record they are opened with.
+    std::mutex openingMutex_;
+    std::vector<std::pair<const SerialConfig*, std::shared_ptr<Conn>>> opening_;
     std::mutex openErrorMutex_;
     std::string openError_;
 };

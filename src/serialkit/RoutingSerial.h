@@ -85,6 +85,9 @@ class RoutingSerial : public NativeSerial {
     }
     int SerWaitRx(int handle, int ms) override { return call(handle, &NativeSerial::SerWaitRx, -1, ms); }
     int SerWakeRx(int handle) override { return call(handle, &NativeSerial::SerWakeRx); }
+    int SerAbortOpen(const SerialConfig* record) override {
+        return network_->SerAbortOpen(record) == 0 || devices_->SerAbortOpen(record) == 0 ? 0 : -1;
+    }
     std::string SerLastError(int handle) override;
 
   private:

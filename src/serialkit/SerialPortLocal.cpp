@@ -613,6 +613,8 @@ std::string openErrorText(int result) {
             return "Host name not found";
         case NativeSerial::ERR_CLOSED_BY_SERVER:
             return "Connection closed by the device server";
+        case NativeSerial::ERR_OPEN_STOPPED:
+            return "Connecting was stopped";
         default:
             return ": " + std::to_string(result);
     }
@@ -1278,6 +1280,9 @@ void SerialPortLocal::wakeUp() {
     const int handle = handle_.load();
     if (native && handle >= 0) {
         native->SerWakeRx(handle);
+    } else if (native) {
+        // Not open yet: an open that is still connecting gives up.
+        native->SerAbortOpen(&config_);
     }
 }
 

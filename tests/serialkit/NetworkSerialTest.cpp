@@ -233,7 +233,7 @@ TEST_F(NetworkSerialTest, AFailedConnectionSaysWhatHappened) {
     }
 }
 
-TEST_F(NetworkSerialTest, AServerThatNeverAnswersTimesOutInTime) {
+TEST_F(NetworkSerialTest, AServerThatNeverAnswersTimesOutInTimeOrWhenStopped) {
     // A listener whose queue is full leaves further handshakes unanswered.
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -256,6 +256,24 @@ TEST_F(NetworkSerialTest, AServerThatNeverAnswersTimesOutInTime) {
     EXPECT_EQ(network.SerOpenPort(cfg), NativeSerial::ERR_TIMEOUT);
     EXPECT_LT(Clock::now() - asked, 3s);
     EXPECT_THAT(network.SerLastError(-1), HasSubstr("no answer within 300 ms"));
+
+    // A stop (the port's wake-up from another thread) ends the wait before the time-out.
+    SerialPortLocal port;
+    port.setPortName(cfg.getPortNameString());
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        port.wakeUp();
+    });
+    const auto opened = Clock::now();
+    std::string failure = "opened";
+    try {
+        port.open();
+    } catch (const IOException& e) {
+        failure = e.what();
+    }
+    EXPECT_THAT(failure, HasSubstr("Connecting was stopped"));
+    EXPECT_LT(Clock::now() - opened, 3s);  // the time-out is 5 s
+    stopper.join();
     for (int fd : queued) {
         ::close(fd);
     }

@@ -264,6 +264,8 @@ bool WeightWorker::awaitDevice(const QString& reason) {
         try {
             reopen(*where);
         } catch (const std::exception& e) {
+            if (cancelled_.load())
+                return false;  // a stop ended the attempt
             // Back but not ready yet (permissions still being set, another program has it):
             // said once, then tried again at each look.
             if (!refusalLogged) {
