@@ -55,8 +55,8 @@ int DeviceServer::freePort() {
     return ntohs(a.sin_port);
 }
 
-DeviceServer::DeviceServer(std::string device, std::string spy)
-    : device_(std::move(device)), spy_(std::move(spy)) {
+DeviceServer::DeviceServer(std::string device, std::string spy, bool charDelay)
+    : device_(std::move(device)), spy_(std::move(spy)), charDelay_(charDelay) {
     port_ = freePort();
     const std::string base =
         "/tmp/tolvane-ser2net-" + std::to_string(::getpid()) + "-" + std::to_string(port_);
@@ -97,6 +97,9 @@ void DeviceServer::start() {
                                      "-Y", "  connector: serialdev," + device_ + ",9600n81,local",
                                      "-Y", "  options:",
                                      "-Y", "    kickolduser: true"};
+    if (!charDelay_) {
+        args.insert(args.end(), {"-Y", "    chardelay: false"});
+    }
     pid_ = ::fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");

@@ -18,7 +18,8 @@ class DeviceServer {
 
     // Starts at once; throws std::runtime_error when ser2net does not come up within 10 s.
     // `spy`, when given, is a library preloaded into ser2net that notes its termios changes.
-    explicit DeviceServer(std::string device, std::string spy = "");
+    // Without `charDelay` ser2net sends what it has at once instead of waiting for more.
+    explicit DeviceServer(std::string device, std::string spy = "", bool charDelay = true);
     ~DeviceServer();
     DeviceServer(const DeviceServer&) = delete;
     DeviceServer& operator=(const DeviceServer&) = delete;
@@ -35,6 +36,7 @@ class DeviceServer {
   private:
     std::string device_;
     std::string spy_;
+    bool charDelay_ = true;
     std::string pidFile_;
     std::string spyLog_;
     int port_ = 0;
