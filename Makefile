@@ -42,6 +42,7 @@ test-asan: deps
 	@cmake -S . -B $(BUILD_ASAN) -DTOLVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD_ASAN) -j$(JOBS)
 	@cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 		ctest --output-on-failure -j$(JOBS)
 
 # Arbitrary settings and bytes through line processing for a bounded time; any crash, hang

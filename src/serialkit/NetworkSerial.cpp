@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstring>
+#include <list>
 #include <thread>
 
 #include "serialkit/NetworkPortName.h"
@@ -105,6 +106,17 @@ void drainFd(int fd) {
 
 std::string gensioText(int err) { return gensio_err_to_str(err); }
 
+// One RFC 2217 request and its answer, kept by the connection: the answer may come after the
+// caller gave up, and the connection outlives its gensio.
+struct Answer {
+    NetworkSerial::Conn* conn = nullptr;
+    bool answered = false;
+    int err = 0;
+    unsigned value = 0;
+
+    static void callback(sergensio* sio, int err, unsigned value, void* data);
+};
+
 }  // namespace
 
 struct NetworkSerial::Conn {
@@ -126,6 +138,7 @@ struct NetworkSerial::Conn {
     bool lost = false;
     bool writeReady = false;
     std::string lastError;
+    std::list<Answer> answers;
 
     unsigned modemState = 0;
     bool ringSeen = false;
@@ -279,27 +292,14 @@ class Use {
     std::shared_ptr<Conn> c_;
 };
 
-// One RFC 2217 request and its answer. The answer may come after the caller gave up; the
-// connection outlives its gensio, so the callback can always reach it.
-struct Answer {
-    Conn* conn = nullptr;
-    bool answered = false;
-    int err = 0;
-    unsigned value = 0;
-
-    static void callback(sergensio*, int err, unsigned value, void* data) {
-        auto* holder = static_cast<std::shared_ptr<Answer>*>(data);
-        Answer& a = **holder;
-        {
-            std::lock_guard<std::mutex> lock(a.conn->m);
-            a.answered = true;
-            a.err = err;
-            a.value = value;
-            a.conn->changed.notify_all();
-        }
-        delete holder;
-    }
-};
+void Answer::callback(sergensio*, int err, unsigned value, void* data) {
+    auto* a = static_cast<Answer*>(data);
+    std::lock_guard<std::mutex> lock(a->conn->m);
+    a->answered = true;
+    a->err = err;
+    a->value = value;
+    a->conn->changed.notify_all();
+}
 
 using Request = int (*)(sergensio*, unsigned, sergensio_done, void*);
 
@@ -307,16 +307,27 @@ using Request = int (*)(sergensio*, unsigned, sergensio_done, void*);
 // answered value, or -1 with `why` set.
 int ask(Conn& c, Request request, unsigned value, const char* what, unsigned* answered,
         std::string& why) {
-    auto answer = std::make_shared<Answer>();
-    answer->conn = &c;
-    auto* holder = new std::shared_ptr<Answer>(answer);
-    const int err = request(c.sio, value, Answer::callback, holder);
+    Answer* answer = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(c.m);
+        answer = &c.answers.emplace_back();
+        answer->conn = &c;
+    }
+    std::unique_lock<std::mutex> lock(c.m, std::defer_lock);
+    const int err = request(c.sio, value, Answer::callback, answer);
+    lock.lock();
+    // An answer that never comes (the connection ended first) is left to the connection.
+    const auto forget = [&] {
+        if (answer->answered) {
+            c.answers.remove_if([&](const Answer& a) { return &a == answer; });
+        }
+    };
     if (err != 0) {
-        delete holder;
+        answer->answered = true;  // no callback comes for a request that was not sent
+        forget();
         why = std::string(what) + ": " + gensioText(err);
         return -1;
     }
-    std::unique_lock<std::mutex> lock(c.m);
     if (!c.changed.wait_for(lock, kAnswerWait,
                             [&] { return answer->answered || c.lost || c.closing; })) {
         why = std::string(what) + ": the device server did not answer";
@@ -326,12 +337,15 @@ int ask(Conn& c, Request request, unsigned value, const char* what, unsigned* an
         why = c.lost ? c.lastError : std::string(what) + ": the port is being closed";
         return -1;
     }
-    if (answer->err != 0) {
-        why = std::string(what) + ": " + gensioText(answer->err);
+    const int answerErr = answer->err;
+    const unsigned answerValue = answer->value;
+    forget();
+    if (answerErr != 0) {
+        why = std::string(what) + ": " + gensioText(answerErr);
         return -1;
     }
     if (answered != nullptr) {
-        *answered = answer->value;
+        *answered = answerValue;
     }
     return 0;
 }
