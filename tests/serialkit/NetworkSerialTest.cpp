@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -36,6 +37,28 @@ std::string allBytes() {
     }
     return bytes + "\xff";
 }
+
+// A listening socket of the test's own on 127.0.0.1, standing for an instrument or a server.
+struct Listener {
+    explicit Listener(int backlog) {
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof address;
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd, backlog) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len) != 0) {
+            throw std::runtime_error("no listening socket on 127.0.0.1");
+        }
+    }
+    ~Listener() { ::close(fd); }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    std::string port() const { return std::to_string(ntohs(address.sin_port)); }
+
+    int fd = -1;
+    sockaddr_in address{};
+};
 
 // Network ports through the platform's own driver, as the program opens them.
 class NetworkSerialTest : public testsupport::NativeSerialTest {
@@ -149,17 +172,10 @@ TEST_F(DeviceServerTest, ADeviceServerThatDiesIsALostPortAndCanBeOpenedAgainWhen
 
 // A raw TCP instrument: a listener of the test's own stands for it.
 TEST_F(NetworkSerialTest, RawTcpCarriesBytesUntouchedAndTellsWhenTheFarEndCloses) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    Listener listener(1);
 
-    SerialPortLocal port{SerialConfig("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)))};
-    const int peer = ::accept(listener, nullptr, nullptr);
+    SerialPortLocal port{SerialConfig("tcp://127.0.0.1:" + listener.port())};
+    const int peer = ::accept(listener.fd, nullptr, nullptr);
     ASSERT_GE(peer, 0);
     // Line settings and modem lines have nothing to act on and succeed.
     port.setBitRate(SerialConfig::BR_1200);
@@ -190,7 +206,6 @@ TEST_F(NetworkSerialTest, RawTcpCarriesBytesUntouchedAndTellsWhenTheFarEndCloses
         std::this_thread::sleep_for(1ms);
     }
     EXPECT_THAT(lossMessage(port), HasSubstr("Connection closed by the device server"));
-    ::close(listener);
 }
 
 TEST_F(NetworkSerialTest, AFailedConnectionSaysWhatHappened) {
@@ -235,23 +250,17 @@ TEST_F(NetworkSerialTest, AFailedConnectionSaysWhatHappened) {
 
 TEST_F(NetworkSerialTest, AServerThatNeverAnswersTimesOutInTimeOrWhenStopped) {
     // A listener whose queue is full leaves further handshakes unanswered.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    Listener listener(0);
     std::vector<int> queued;
     for (int i = 0; i < 3; ++i) {
         queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        ::connect(queued.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::connect(queued.back(), reinterpret_cast<const sockaddr*>(&listener.address),
+                  sizeof listener.address);
     }
     std::this_thread::sleep_for(100ms);
 
     NetworkSerial network(300);
-    SerialConfig cfg("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    SerialConfig cfg("rfc2217://127.0.0.1:" + listener.port());
     const auto asked = Clock::now();
     EXPECT_EQ(network.SerOpenPort(cfg), NativeSerial::ERR_TIMEOUT);
     EXPECT_LT(Clock::now() - asked, 3s);
@@ -277,22 +286,14 @@ TEST_F(NetworkSerialTest, AServerThatNeverAnswersTimesOutInTimeOrWhenStopped) {
     for (int fd : queued) {
         ::close(fd);
     }
-    ::close(listener);
 }
 
 // A device server's notifications, sent by a listener of the test's own speaking Telnet:
 // line errors count once, modem lines as their last state.
 TEST_F(NetworkSerialTest, LineStateAndModemStateNotificationsAreHonoured) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    std::thread server([listener] {
-        const int peer = ::accept(listener, nullptr, nullptr);
+    Listener listener(1);
+    std::thread server([fd = listener.fd] {
+        const int peer = ::accept(fd, nullptr, nullptr);
         // IAC DO/WILL COM-PORT-OPTION, then NOTIFY-LINESTATE (parity error) and
         // NOTIFY-MODEMSTATE (CTS and DSR on), each IAC SB 44 <code> <value> IAC SE.
         const unsigned char answer[] = {255, 253, 44,  255, 251, 44, 255, 250, 44, 106,
@@ -305,7 +306,7 @@ TEST_F(NetworkSerialTest, LineStateAndModemStateNotificationsAreHonoured) {
     });
 
     NetworkSerial network;
-    SerialConfig cfg("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    SerialConfig cfg("rfc2217://127.0.0.1:" + listener.port());
     ASSERT_EQ(network.SerOpenPort(cfg), NativeSerial::OPEN_OK);
     const int handle = cfg.getPort() - 1;
     const auto seen = [&](int (NetworkSerial::*query)(int)) {
@@ -326,7 +327,6 @@ TEST_F(NetworkSerialTest, LineStateAndModemStateNotificationsAreHonoured) {
     EXPECT_EQ(network.SerSigCD(handle), 0);
     network.SerClosePort(handle);
     server.join();
-    ::close(listener);
 }
 
 }  // namespace
