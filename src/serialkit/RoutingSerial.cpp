@@ -10,8 +10,8 @@ RoutingSerial::RoutingSerial(std::shared_ptr<NativeSerial> devices,
     : devices_(std::move(devices)), network_(std::move(network)) {}
 
 int RoutingSerial::SerOpenPort(SerialConfig& cfg) {
-    NativeSerial* backend =
-        NetworkPortName::looksLikeOne(cfg.getPortNameString()) ? network_.get() : devices_.get();
+    const bool network = NetworkPortName::looksLikeOne(cfg.getPortNameString());
+    NativeSerial* backend = network ? network_.get() : devices_.get();
     {
         std::lock_guard<std::mutex> lock(lastOpenMutex_);
         lastOpen_ = backend;
@@ -20,7 +20,7 @@ int RoutingSerial::SerOpenPort(SerialConfig& cfg) {
     if (result != OPEN_OK) {
         return result;
     }
-    cfg.setPortNum(routes_.add(Route{backend, cfg.getPort() - 1}) + 1);
+    cfg.setPortNum((cfg.getPort() - 1) * 2 + (network ? 1 : 0) + 1);
     return OPEN_OK;
 }
 
@@ -50,7 +50,7 @@ int RoutingSerial::SerResetPortDriver(SerialConfig& cfg) {
 }
 
 int RoutingSerial::SerClosePort(int handle) {
-    const Route r = routes_.take(handle);
+    const Route r = route(handle);
     return r.backend == nullptr ? -1 : r.backend->SerClosePort(r.handle);
 }
 

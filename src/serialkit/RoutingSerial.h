@@ -5,15 +5,14 @@
 #include <utility>
 #include <vector>
 
-#include "serialkit/HandleTable.h"
 #include "serialkit/NativeSerial.h"
 
 namespace serialkit {
 
 // The Linux driver as the port object sees it: a tcp:// or rfc2217:// name opens through the
-// network backend, any other name through the device backend. Handles are this driver's own;
-// each maps to the backend and handle that opened it. Discovery and the class-wide calls are
-// the device backend's.
+// network backend, any other name through the device backend. A handle of this driver is the
+// backend's own handle times two, plus one for the network backend, so every call finds its
+// backend without a lookup. Discovery and the class-wide calls are the device backend's.
 class RoutingSerial : public NativeSerial {
   public:
     RoutingSerial(std::shared_ptr<NativeSerial> devices, std::shared_ptr<NativeSerial> network);
@@ -94,10 +93,14 @@ class RoutingSerial : public NativeSerial {
     struct Route {
         NativeSerial* backend = nullptr;
         int handle = -1;
-        explicit operator bool() const { return backend != nullptr; }
     };
 
-    Route route(int handle) const { return routes_.get(handle); }
+    Route route(int handle) const {
+        if (handle < 0) {
+            return {};
+        }
+        return {(handle & 1) != 0 ? network_.get() : devices_.get(), handle >> 1};
+    }
     template <typename R, typename... Params, typename... Args>
     R call(int handle, R (NativeSerial::*fn)(int, Params...), R missing, Args... args) {
         const Route r = route(handle);
@@ -110,7 +113,6 @@ class RoutingSerial : public NativeSerial {
 
     std::shared_ptr<NativeSerial> devices_;
     std::shared_ptr<NativeSerial> network_;
-    HandleTable<Route> routes_;
     std::mutex lastOpenMutex_;
     NativeSerial* lastOpen_ = nullptr;
 };
