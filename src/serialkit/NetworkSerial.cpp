@@ -713,16 +713,14 @@ int NetworkSerial::SerRxFlush(int handle) {
     if (!c) {
         return -1;
     }
-    {
-        std::lock_guard<std::mutex> lock(c->m);
-        c->rx.clear();
-        c->rxPos = 0;
-        if (!c->lost) {
-            drainFd(c->dataFd);
-        }
-    }
-    if (c->sio != nullptr) {
-        sergensio_flush(c->sio, SERGENSIO_FLUSH_RCV_BUFFER);
+    // Only what waits here goes. The server is not asked to purge its own buffer: its purge
+    // is not ordered against the data that follows, so it could drop a reading sent just
+    // after the flush.
+    std::lock_guard<std::mutex> lock(c->m);
+    c->rx.clear();
+    c->rxPos = 0;
+    if (!c->lost) {
+        drainFd(c->dataFd);
     }
     return 0;
 }
