@@ -414,10 +414,10 @@ int NetworkSerial::SerOpenPort(SerialConfig& cfg) {
     // The parser allows only letters, digits, '.', '-', '_' and IPv6 characters in the host,
     // so nothing the user typed can add gensio options or layers.
     const bool ipv6 = parsed->host.find(':') != std::string::npos;
-    std::string spec = "tcp," + std::string(ipv6 ? "ipv6," : "") + parsed->host + "," +
-                       std::to_string(parsed->port);
+    std::string stack = "tcp," + std::string(ipv6 ? "ipv6," : "") + parsed->host + "," +
+                        std::to_string(parsed->port);
     if (parsed->kind == NetworkPortName::Kind::Rfc2217) {
-        spec = "telnet(rfc2217=true)," + spec;
+        stack = "telnet(rfc2217=true)," + stack;
     }
 
     auto conn = std::make_shared<Conn>();
@@ -425,7 +425,7 @@ int NetworkSerial::SerOpenPort(SerialConfig& cfg) {
     if (conn->dataFd < 0 || conn->wakeFd < 0 || conn->closeFd < 0) {
         return refuse(ERR_NOT_VALID, std::strerror(errno));
     }
-    int err = str_to_gensio(spec.c_str(), runtime->os(), Conn::onEvent, conn.get(), &conn->io);
+    int err = str_to_gensio(stack.c_str(), runtime->os(), Conn::onEvent, conn.get(), &conn->io);
     if (err != 0) {
         return refuse(openCodeFor(err), name + ": " + gensioText(err));
     }
